@@ -1,0 +1,97 @@
+#include "host/KestruneWS.h"
+
+#include <memory>
+#include <vector>
+
+#include "host/APIApp.h"
+#include "settings/CoreAPITools.h"
+#include "settings/KWSetManager.h"
+
+bool ServiceMode = false;
+
+namespace {
+
+// Stands in for the listener class until it joins the build: it goes through the listener's whole life
+// (created per enabled record, started after all are configured, told to quit, freed in order).
+struct tListenerStandIn {
+  void Configure(const tListenerData& /*record*/) {}
+  void SetActive(bool /*active*/) {}
+  bool QuitSeen = false;
+};
+using tListenerList = std::vector<std::unique_ptr<tListenerStandIn>>;
+
+constexpr int32_t kWindowLeft = 10;
+constexpr int32_t kWindowTop = 10;
+constexpr int32_t kWindowWidth = 220;
+constexpr int32_t kWindowHeight = 100;
+
+bool ChooseServiceMode() {
+  return ServiceModeFor(IsNtPlatform(), HasCommandLineSwitch("NT"), HasCommandLineSwitch("WIN95"));
+}
+
+// One listener per enabled record, in record order, each configured with its own copy of the record.
+void CreateListeners(const tKWSetManager& settings, tListenerList& listeners) {
+  for (int32_t index = 0; index < settings.ListenerCount(); ++index) {
+    const tListenerData* record = settings.GetListener(index);
+    if (!record->Enabled) {
+      continue;
+    }
+    listeners.push_back(std::make_unique<tListenerStandIn>());
+    listeners.back()->Configure(*record);
+  }
+}
+
+// Only after every listener is configured does the first one start listening.
+void StartListeners(tListenerList& listeners) {
+  for (auto& listener : listeners) {
+    listener->SetActive(true);
+  }
+}
+
+void PrepareListeners(tListenerList& listeners) {
+  // The settings are gone before serving starts, also when a listener fails: the listeners keep copies.
+  auto settings = std::make_unique<tKWSetManager>();
+  settings->LoadFromFile(kSettingsFileName);
+  CreateListeners(*settings, listeners);
+  StartListeners(listeners);
+}
+
+// QuitSeen first, so a wait still pumping that listener's messages stops before it is freed.
+void TearDownListeners(tListenerList& listeners) {
+  for (auto& listener : listeners) {
+    listener->QuitSeen = true;
+    listener.reset();
+  }
+  listeners.clear();
+}
+
+// The service framework joins later; until then service mode serves from the hidden window's loop, which a
+// stop signal ends as it ends the windowed program.
+void RunMainLoop() {
+  MainApp->RunMessageLoop();
+}
+
+} // namespace
+
+bool ServiceModeFor(bool ntPlatform, bool ntSwitch, bool win95Switch) {
+  return (ntPlatform || ntSwitch) && !win95Switch;
+}
+
+int RunKestruneWS() {
+  ServiceMode = ChooseServiceMode();
+  if (!MainApp) {
+    MainApp = tAPIApp::Create();
+  }
+  MainApp->Setup(kWindowLeft, kWindowTop, kWindowWidth, kWindowHeight, kMainWindowTitle, !ServiceMode,
+                 nullptr);
+  tListenerList listeners;
+  try {
+    PrepareListeners(listeners);
+    RunMainLoop();
+  } catch (...) {
+    TearDownListeners(listeners);
+    throw;
+  }
+  TearDownListeners(listeners);
+  return 0;
+}
