@@ -1,0 +1,111 @@
+#include "server/HTTPTools.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(HeaderComplete, DecidesFromTheBlankLineAndTheDeclaredLength) {
+  struct Case {
+    std::string text;
+    bool complete;
+    int32_t length;
+  };
+  const Case cases[] = {
+      {"GET / HTTP/1.0\r\n\r\n", true, -1},
+      {"GET / HTTP/1.0\r\nHost: a\r\n", false, -1},
+      {"GET / HTTP/1.0\r\n", false, -1},
+      {"POST / HTTP/1.0\r\nContent-Length: 5\r\n\r\nab", false, 5},
+      {"POST / HTTP/1.0\r\nContent-Length: 5\r\n\r\nabcde", true, 5},
+      {"POST / HTTP/1.0\r\nContent-Length: 5\r\n\r\nabcdef", true, 5},
+      {"POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n", true, 0},
+      {"POST / HTTP/1.0\r\ncontent-length:3\r\n\r\nxyz", true, 3},
+      // The digits need not stand on the header's own line.
+      {"POST / HTTP/1.0\r\nContent-Length: none\r\nHost: 12\r\n\r\n123456789012", true, 12},
+      // Any header ending in the name counts.
+      {"GET / HTTP/1.0\r\nX-Content-Length: 2\r\n\r\n", false, 2},
+      // A name without a usable number keeps the request incomplete for good.
+      {"POST / HTTP/1.0\r\nContent-Length: abc\r\n\r\nbody", false, -1},
+      {"POST / HTTP/1.0\r\nContent-Length: 99999999999\r\n\r\nbody", false, -1},
+      // The name only in the body: no declared length, and no completion without one either.
+      {"GET / HTTP/1.0\r\n\r\nContent-Length: 1", false, -1},
+      // At the very first character the name does not count as a header.
+      {"Content-Length: 1\r\n\r\nx", false, -1},
+  };
+  for (const Case& c : cases) {
+    const tHeaderCheck check = HeaderComplete(c.text, true);
+    EXPECT_EQ(check.Complete, c.complete) << c.text;
+    EXPECT_EQ(check.ContentLength, c.length) << c.text;
+  }
+}
+
+TEST(HeaderComplete, NeedsALengthUnlessTheCallerAcceptsNone) {
+  EXPECT_FALSE(HeaderComplete("GET / HTTP/1.0\r\n\r\n", false).Complete);
+  EXPECT_TRUE(HeaderComplete("POST / HTTP/1.0\r\nContent-Length: 1\r\n\r\nx", false).Complete);
+}
+
+TEST(ParseRequestLine, SplitsMethodTargetAndVersion) {
+  struct Case {
+    std::string received;
+    tRequestLine expected;
+  };
+  const Case cases[] = {
+      {"GET /docs/index.html?x=1&y=2 HTTP/1.0\r\n\r\n",
+       {"GET", "/docs/index.html?x=1&y=2", "/docs/index.html", "x=1&y=2", "HTTP/1.0"}},
+      {"GET /a\r\n\r\n", {"GET", "/a", "/a", "", "/a"}},
+      {"GET\r\n\r\n", {"GET", "", "", "", ""}},
+      {"  GET    /spaced   HTTP/1.0  \r\n\r\n", {"GET", "/spaced", "/spaced", "", "HTTP/1.0"}},
+      {"POST /q?a?b HTTP/1.1\r\nHost: x\r\n\r\n", {"POST", "/q?a?b", "/q", "a?b", "HTTP/1.1"}},
+      {"GET http://host/a.htm HTTP/1.0\r\n\r\n",
+       {"GET", "http://host/a.htm", "http://host/a.htm", "", "HTTP/1.0"}},
+  };
+  for (const Case& c : cases) {
+    const tRequestLine line = ParseRequestLine(c.received);
+    EXPECT_EQ(line.Method, c.expected.Method) << c.received;
+    EXPECT_EQ(line.URL, c.expected.URL) << c.received;
+    EXPECT_EQ(line.Path, c.expected.Path) << c.received;
+    EXPECT_EQ(line.Query, c.expected.Query) << c.received;
+    EXPECT_EQ(line.Version, c.expected.Version) << c.received;
+  }
+}
+
+TEST(HeaderValue, TakesTheFirstLineBeginningWithTheName) {
+  const std::string request = "GET / HTTP/1.0\r\nHost: example\r\nconnection:  Keep-Alive \r\n"
+                              "X-Empty\r\nX-Two: a:b\r\nAccept: */*\n\rLate: lf\r\n\r\nBody: in body";
+  struct Case {
+    std::string name;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"Connection", "Keep-Alive"},
+      {"  host ", "example"},
+      {"X-Two", "a:b"},
+      {"X-Empty", ""},
+      {"Missing", ""},
+      {"Late", "lf"},
+      {"Body", "in body"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(HeaderValue(request, c.name), c.value) << c.name;
+}
+
+TEST(HeaderValue, MatchesByPlainPrefixAndStopsAtNul) {
+  EXPECT_EQ(HeaderValue("GET / HTTP/1.0\r\nConnection-Foo: bar\r\nConnection: close\r\n\r\n", "Connection"),
+            "bar");
+  const char withNul[] = "GET / HTTP/1.0\r\n\0Host: x\r\n\r\n";
+  EXPECT_EQ(HeaderValue(std::string(withNul, sizeof withNul - 1), "Host"), "");
+}
+
+TEST(IPToStr, WritesDottedDecimalWithoutLeadingZeros) {
+  EXPECT_EQ(IPToStr(0xC0A80114), "192.168.1.20");
+  EXPECT_EQ(IPToStr(0), "0.0.0.0");
+  EXPECT_EQ(IPToStr(0xFFFFFFFF), "255.255.255.255");
+  EXPECT_EQ(IPToStr(0x0A000005), "10.0.0.5");
+}
+
+TEST(SwapBytes32, ReversesTheFourBytes) {
+  EXPECT_EQ(SwapBytes32(0x0100007F), 0x7F000001u);
+  EXPECT_EQ(SwapBytes32(0x12345678), 0x78563412u);
+  EXPECT_EQ(SwapBytes32(SwapBytes32(0xA1B2C3D4)), 0xA1B2C3D4u);
+}
+
+} // namespace
