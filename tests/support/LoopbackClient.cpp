@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace kwstest {
+
 namespace {
 
 using tClock = std::chrono::steady_clock;
@@ -133,14 +135,4 @@ std::string HttpExchange(uint16_t port, const std::string& request, std::chrono:
   return client.ReadToEnd(timeout);
 }
 
-uint16_t FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = LoopbackAddress(0);
-  socklen_t length = sizeof address;
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
-  return port;
-}
+} // namespace kwstest

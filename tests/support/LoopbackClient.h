@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace kwstest {
+
 class tLoopbackClient {
 public:
   tLoopbackClient() = default;
@@ -38,5 +40,4 @@ private:
 std::string HttpExchange(uint16_t port, const std::string& request,
                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// A free TCP port on 127.0.0.1 at the time of the call.
-uint16_t FreeLoopbackPort();
+} // namespace kwstest
