@@ -1,0 +1,245 @@
+#include "tests/support/ProgramRunner.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace kwstest {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPollInterval = std::chrono::milliseconds(5);
+
+// Polls `condition` until it holds or the deadline passes; true when it held.
+template <class Condition> bool WaitUntil(std::chrono::milliseconds timeout, Condition condition) {
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (condition()) {
+      return true;
+    }
+    if (Clock::now() >= deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::vector<std::string> BuildEnvironment(const EnvironmentChanges& changes) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry;
+    std::string name = text.substr(0, text.find('='));
+    if (changes.count(name) == 0) {
+      result.push_back(text);
+    }
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) {
+      result.push_back(name + "=" + *value);
+    }
+  }
+  return result;
+}
+
+std::vector<char*> PointersTo(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& text : texts) {
+    pointers.push_back(text.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+int OpenOutput(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+  }
+  return fd;
+}
+
+// In the child between fork and exec: async-signal-safe calls only.
+[[noreturn]] void ExecChild(const char* folder, const char* program, char** argv, char** envp, int in,
+                            int out, int err) {
+  setpgid(0, 0);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
+    signal(sig, SIG_DFL);
+  }
+  if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folder) != 0) {
+    _exit(126);
+  }
+  execve(program, argv, envp);
+  _exit(127);
+}
+
+} // namespace
+
+ProgramRunner::ProgramRunner(const std::optional<std::string>& settingsText, const std::string& program) {
+  Program = Dir.PathOf(std::filesystem::path(program).filename().string());
+  std::filesystem::copy_file(program, Program);
+  if (settingsText) {
+    WriteSettings(*settingsText);
+  }
+}
+
+ProgramRunner::~ProgramRunner() {
+  if (ChildPid > 0 && !Status) {
+    kill(-ChildPid, SIGKILL);
+    kill(ChildPid, SIGKILL);
+    Reap(true);
+  }
+}
+
+void ProgramRunner::WriteSettings(const std::string& text) const {
+  Dir.WriteFile(kSettingsFile, text);
+}
+
+void ProgramRunner::Start(const std::vector<std::string>& arguments, const EnvironmentChanges& environment) {
+  if (ChildPid > 0) {
+    throw std::logic_error("ProgramRunner starts its program once");
+  }
+  std::vector<std::string> argTexts{Program};
+  argTexts.insert(argTexts.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> envTexts = BuildEnvironment(environment);
+  std::vector<char*> argv = PointersTo(argTexts);
+  std::vector<char*> envp = PointersTo(envTexts);
+  int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int out = OpenOutput(Dir.PathOf("stdout.txt"));
+  int err = OpenOutput(Dir.PathOf("stderr.txt"));
+  pid_t pid = fork();
+  if (pid == 0) {
+    ExecChild(Dir.Path().c_str(), Program.c_str(), argv.data(), envp.data(), in, out, err);
+  }
+  close(in);
+  close(out);
+  close(err);
+  if (pid < 0) {
+    throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
+  }
+  ChildPid = pid;
+}
+
+bool ProgramRunner::Reap(bool block) {
+  if (Status) {
+    return true;
+  }
+  int raw = 0;
+  pid_t done = waitpid(ChildPid, &raw, block ? 0 : WNOHANG);
+  if (done != ChildPid) {
+    return false;
+  }
+  ExitStatus status;
+  status.Exited = WIFEXITED(raw);
+  status.Code = status.Exited ? WEXITSTATUS(raw) : -1;
+  status.Signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+  Status = status;
+  return true;
+}
+
+bool ProgramRunner::SendSignal(int signal) {
+  if (ChildPid <= 0 || Reap(false)) {
+    return false;
+  }
+  return kill(ChildPid, signal) == 0;
+}
+
+std::optional<ExitStatus> ProgramRunner::WaitForExit(std::chrono::milliseconds timeout) {
+  if (ChildPid <= 0) {
+    throw std::logic_error("ProgramRunner has not started its program");
+  }
+  if (WaitUntil(timeout, [this] { return Reap(false); })) {
+    return Status;
+  }
+  return std::nullopt;
+}
+
+bool ProgramRunner::WaitForSignalHandler(int signal, std::chrono::milliseconds timeout) {
+  std::string statusFile = "/proc/" + std::to_string(ChildPid) + "/status";
+  return WaitUntil(timeout, [&] {
+    if (Reap(false)) {
+      return false;
+    }
+    std::ifstream in(statusFile);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("SigCgt:", 0) == 0) {
+        unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
+        return (caught >> (signal - 1) & 1) != 0;
+      }
+    }
+    return false;
+  });
+}
+
+bool ProgramRunner::WaitForStderr(const std::string& text, std::chrono::milliseconds timeout) const {
+  return WaitUntil(timeout, [&] { return Stderr().find(text) != std::string::npos; });
+}
+
+std::string ProgramRunner::Stdout() const {
+  return ReadFileText(Dir.PathOf("stdout.txt"));
+}
+
+std::string ProgramRunner::Stderr() const {
+  return ReadFileText(Dir.PathOf("stderr.txt"));
+}
+
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    throw std::runtime_error("socket failed");
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  close(fd);
+  if (!ok) {
+    throw std::runtime_error("cannot find a free loopback port");
+  }
+  return ntohs(address.sin_port);
+}
+
+bool WaitForLoopbackPort(int port, std::chrono::milliseconds timeout) {
+  return WaitUntil(timeout, [port] {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
+  });
+}
+
+} // namespace kwstest

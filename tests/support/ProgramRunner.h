@@ -1,0 +1,72 @@
+// Runs a copy of the built program in a fresh folder of its own, next to a settings file of the test's
+// choosing, and watches it from outside: exit, signals, standard output and error.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/TempFolder.h"
+
+namespace kwstest {
+
+// How a program ended: Exited with Code, or killed by Signal.
+struct ExitStatus {
+  bool Exited = false;
+  int Code = -1;
+  int Signal = 0;
+};
+
+// Environment changes for a started program: a value sets the variable, nullopt removes it.
+using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+
+inline constexpr const char* kSettingsFile = "KestruneWebServer.Ini";
+
+class ProgramRunner {
+public:
+  // Copies `program` into a fresh temporary folder. With settings text, writes the settings file next to it,
+  // which is where the program looks first.
+  explicit ProgramRunner(const std::optional<std::string>& settingsText = std::nullopt,
+                         const std::string& program = KWS_TEST_PROGRAM);
+  // Kills and reaps a program still running; removes the folder.
+  ~ProgramRunner();
+  ProgramRunner(const ProgramRunner&) = delete;
+  ProgramRunner& operator=(const ProgramRunner&) = delete;
+
+  // The program's folder: put sites, plug-ins and further files here.
+  const TempFolder& Folder() const { return Dir; }
+  const std::string& ProgramPath() const { return Program; }
+  void WriteSettings(const std::string& text) const;
+
+  // Starts the copy in its folder, as the leader of a process group of its own, with the test's environment
+  // changed by `environment`. Standard input is empty; standard output and error go to files.
+  void Start(const std::vector<std::string>& arguments = {}, const EnvironmentChanges& environment = {});
+  int Pid() const { return ChildPid; }
+  // Sends a signal to the running program; false when it has ended.
+  bool SendSignal(int signal);
+  // The exit status, or nullopt when the program still runs after `timeout`.
+  std::optional<ExitStatus> WaitForExit(std::chrono::milliseconds timeout);
+  // Waits until the program has a handler installed for `signal` (so sending it no longer kills it).
+  bool WaitForSignalHandler(int signal, std::chrono::milliseconds timeout);
+  // Waits until standard error contains `text`.
+  bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout) const;
+  std::string Stdout() const;
+  std::string Stderr() const;
+
+private:
+  bool Reap(bool block);
+
+  TempFolder Dir;
+  std::string Program;
+  int ChildPid = -1;
+  std::optional<ExitStatus> Status;
+};
+
+// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
+int FreeLoopbackPort();
+// Waits until a connection to 127.0.0.1:port succeeds.
+bool WaitForLoopbackPort(int port, std::chrono::milliseconds timeout);
+
+} // namespace kwstest
