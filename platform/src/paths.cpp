@@ -1,0 +1,249 @@
+// Windows-style paths to native ones, found in any letter case. Part of nearly every static request resolves
+// here, from many threads, so folder listings are cached and revalidated by the folder's modification time.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/src/Errors.h"
+#include "platform/src/Paths.h"
+#include "platform/src/posix/FileSystem.h"
+#include "platform/win32.h"
+
+namespace kwsplat {
+
+namespace {
+
+constexpr size_t kMaxComponentBytes = 255;
+constexpr size_t kMaxCachedFolders = 4096;
+// Folder times tick coarsely (a kernel tick, two seconds on some file systems): a listing taken within this
+// span of the folder's last change could miss a change made in the same tick, so it is used once, not kept.
+constexpr int64_t kSettledNs = 2'000'000'000;
+
+struct CachedListing : DirectoryListing {
+  int64_t ModifiedNs = 0;
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  std::unordered_map<std::string, size_t> FirstByFolded; // folded name -> index in Names
+};
+
+class ListingCache {
+public:
+  // 0 or an errno.
+  int Get(const std::string& folder, std::shared_ptr<const CachedListing>& listing) {
+    posix::FileInfo info;
+    int error = posix::StatPath(folder, info);
+    if (error != 0)
+      return error;
+    if (info.Kind != posix::FileKind::Directory)
+      return ENOTDIR;
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      auto it = Entries.find(folder);
+      if (it != Entries.end() && it->second->ModifiedNs == info.ModifiedNs &&
+          it->second->Device == info.Device && it->second->Inode == info.Inode) {
+        listing = it->second;
+        return 0;
+      }
+    }
+    auto fresh = std::make_shared<CachedListing>();
+    error = posix::ListDirectory(folder, fresh->Names);
+    if (error != 0)
+      return error;
+    std::sort(fresh->Names.begin(), fresh->Names.end());
+    for (size_t i = 0; i < fresh->Names.size(); ++i)
+      fresh->FirstByFolded.emplace(FoldCase(fresh->Names[i]), i);
+    fresh->ModifiedNs = info.ModifiedNs;
+    fresh->Device = info.Device;
+    fresh->Inode = info.Inode;
+    listing = fresh;
+    if (!Settled(info.ModifiedNs))
+      return 0;
+    std::lock_guard<std::mutex> guard(Lock);
+    if (Entries.size() >= kMaxCachedFolders)
+      Entries.clear();
+    Entries[folder] = std::move(fresh);
+    return 0;
+  }
+
+private:
+  static bool Settled(int64_t modifiedNs) {
+    auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count();
+    return now - modifiedNs > kSettledNs;
+  }
+
+  std::mutex Lock; // guards Entries
+  std::unordered_map<std::string, std::shared_ptr<const CachedListing>> Entries;
+};
+
+// Never destroyed: worker threads may still resolve paths while static destructors run.
+ListingCache& Cache() {
+  static ListingCache* cache = new ListingCache;
+  return *cache;
+}
+
+bool IsAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+std::vector<std::string> SplitComponents(const std::string& path) {
+  std::vector<std::string> components;
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos)
+      end = path.size();
+    if (end > start)
+      components.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return components;
+}
+
+std::string JoinComponents(const std::vector<std::string>& components, size_t count) {
+  std::string path = "/";
+  for (size_t i = 0; i < count; ++i)
+    path = Join(path, components[i]);
+  return path;
+}
+
+// One component below an existing folder: 0 with the name as on disk, or an errno.
+int FindComponent(const std::string& folder, const std::string& component, std::string& found) {
+  std::shared_ptr<const CachedListing> listing;
+  int error = Cache().Get(folder, listing);
+  if (error != 0) {
+    // A folder we may pass but not list still opens a name written exactly.
+    posix::FileInfo info;
+    if ((error == EACCES || error == EPERM) && posix::StatPath(Join(folder, component), info) == 0) {
+      found = component;
+      return 0;
+    }
+    return error;
+  }
+  if (std::binary_search(listing->Names.begin(), listing->Names.end(), component)) {
+    found = component;
+    return 0;
+  }
+  auto it = listing->FirstByFolded.find(FoldCase(component));
+  if (it == listing->FirstByFolded.end())
+    return ENOENT;
+  found = listing->Names[it->second];
+  return 0;
+}
+
+} // namespace
+
+std::string FoldCase(const std::string& text) {
+  std::string folded = text;
+  for (char& c : folded)
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
+  return folded;
+}
+
+std::string WindowsDirectory() {
+  const char* configured = std::getenv("KWSPLAT_WINDOWS_DIR");
+  return configured != nullptr && *configured != '\0' ? configured : "/etc";
+}
+
+NativePath TranslatePath(const char* path) {
+  if (path == nullptr)
+    return {ERROR_INVALID_PARAMETER, {}};
+  std::string text = path;
+  if (text.empty())
+    return {ERROR_FILE_NOT_FOUND, {}};
+  std::replace(text.begin(), text.end(), '\\', '/');
+  std::string joined;
+  if (text.size() >= 2 && IsAsciiLetter(text[0]) && text[1] == ':') {
+    joined = "/" + text.substr(2);
+  } else if (text[0] == '/') {
+    joined = text;
+  } else {
+    std::string current = posix::CurrentDirectory();
+    if (current.empty())
+      return {ERROR_PATH_NOT_FOUND, {}};
+    joined = current + "/" + text;
+  }
+  std::string collapsed;
+  collapsed.reserve(joined.size());
+  for (char c : joined)
+    if (c != '/' || collapsed.empty() || collapsed.back() != '/')
+      collapsed += c;
+  if (collapsed.size() > kMaxPathBytes)
+    return {ERROR_FILENAME_EXCED_RANGE, {}};
+  return {0, std::move(collapsed)};
+}
+
+NativePath ResolveCase(const std::string& nativePath) {
+  std::vector<std::string> components = SplitComponents(nativePath);
+  bool trailingSeparator = nativePath.size() > 1 && nativePath.back() == '/';
+  for (const std::string& component : components)
+    if (component.size() > kMaxComponentBytes)
+      return {ERROR_FILENAME_EXCED_RANGE, {}};
+
+  // Usually only the last name differs in case: start at its folder when that exists as written.
+  size_t first = 0;
+  std::string resolved = "/";
+  if (components.size() >= 2) {
+    std::string parent = JoinComponents(components, components.size() - 1);
+    posix::FileInfo info;
+    if (posix::StatPath(parent, info) == 0 && info.Kind == posix::FileKind::Directory) {
+      first = components.size() - 1;
+      resolved = parent;
+    }
+  }
+  for (size_t i = first; i < components.size(); ++i) {
+    const std::string& component = components[i];
+    bool last = i + 1 == components.size();
+    if (component == "." || component == "..") {
+      resolved = Join(resolved, component);
+      continue;
+    }
+    std::string found;
+    int error = FindComponent(resolved, component, found);
+    if (error == ENOENT)
+      return {static_cast<uint32_t>(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND), {}};
+    if (error == ENOTDIR)
+      return {ERROR_PATH_NOT_FOUND, {}};
+    if (error != 0)
+      return {Win32ErrorFromErrno(error), {}};
+    resolved = Join(resolved, found);
+  }
+  if (trailingSeparator && resolved != "/")
+    resolved += '/';
+  return {0, std::move(resolved)};
+}
+
+NativePath ResolvePath(const char* path) {
+  NativePath translated = TranslatePath(path);
+  if (translated.Error != 0)
+    return translated;
+  posix::FileInfo info;
+  int error = posix::StatPath(translated.Path, info);
+  if (error == 0)
+    return translated;
+  if (error == ENOENT || error == ENOTDIR)
+    return ResolveCase(translated.Path);
+  return {Win32ErrorFromErrno(error), {}};
+}
+
+uint32_t ListFolder(const std::string& nativeFolder, std::shared_ptr<const DirectoryListing>& listing) {
+  std::shared_ptr<const CachedListing> cached;
+  int error = Cache().Get(nativeFolder, cached);
+  if (error == ENOENT || error == ENOTDIR)
+    return ERROR_PATH_NOT_FOUND;
+  if (error != 0)
+    return Win32ErrorFromErrno(error);
+  listing = cached;
+  return 0;
+}
+
+} // namespace kwsplat
