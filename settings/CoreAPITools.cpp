@@ -207,8 +207,7 @@ std::string DecodeHashEscapes(std::string_view text) {
 
 bool IsDirectory(const std::string& path) {
   std::string searched = path;
-  // A lone separator names the root; dropping it would leave nothing to look for.
-  if (searched.size() > 1 && IsSeparator(searched.back())) {
+  if (!searched.empty() && IsSeparator(searched.back())) {
     searched.pop_back();
   }
   WIN32_FIND_DATAA found{};
