@@ -111,6 +111,14 @@ std::string HeaderValue(const std::string& received, const std::string& name) {
   return "";
 }
 
+std::string WithoutSchemeAndHost(const std::string& upperPath) {
+  static const std::string scheme = "HTTP://";
+  if (upperPath.compare(0, scheme.size(), scheme) != 0)
+    return upperPath;
+  const size_t slash = upperPath.find('/', scheme.size());
+  return slash == std::string::npos ? "/" : upperPath.substr(slash);
+}
+
 std::string IPToStr(uint32_t address) {
   std::string text;
   for (int shift = 24; shift >= 0; shift -= 8)

@@ -32,6 +32,10 @@ tRequestLine ParseRequestLine(const std::string& received);
 // after its ":", trimmed; empty when no line matches or the line has no ":".
 std::string HeaderValue(const std::string& received, const std::string& name);
 
+// An absolute target ("HTTP://" host path, upper-cased) without its scheme and host; "/" when nothing follows
+// the host. Any other text is returned unchanged.
+std::string WithoutSchemeAndHost(const std::string& upperPath);
+
 // An IPv4 address in host order as dotted decimal text.
 std::string IPToStr(uint32_t address);
 
