@@ -1,0 +1,5 @@
+#include "socket/CustomLineWSocket.h"
+
+TCustomLineWSocket::TCustomLineWSocket() = default;
+
+TCustomLineWSocket::~TCustomLineWSocket() = default;

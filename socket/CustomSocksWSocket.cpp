@@ -1,0 +1,5 @@
+#include "socket/CustomSocksWSocket.h"
+
+TCustomSocksWSocket::TCustomSocksWSocket() = default;
+
+TCustomSocksWSocket::~TCustomSocksWSocket() = default;

@@ -1,0 +1,5 @@
+#include "socket/CustomSyncWSocket.h"
+
+TCustomSyncWSocket::TCustomSyncWSocket() = default;
+
+TCustomSyncWSocket::~TCustomSyncWSocket() = default;

@@ -1,0 +1,139 @@
+// TCustomWSocket: the send path. Send copies into the queue of blocks and writes what the system takes; the
+// rest goes out on write notifications, and the data-sent notification always comes from the loop.
+#include "socket/CustomWSocket.h"
+
+#include <chrono>
+
+#include "socket/WinsockAPI.h"
+
+int TCustomWSocket::Send(const void* data, int length) {
+  if (State() != wsConnected) {
+    wsock::WSASetLastError(WSAENOTCONN);
+    ReportSocketError("Send");
+    return -1;
+  }
+  FAllSent.store(false, std::memory_order_release);
+  int result = 0;
+  if (length > 0) {
+    result = length;
+    AppendToSendQueue(data, length);
+  }
+  TryToSend();
+  if (AllSent()) {
+    // Never from inside Send: the caller may not expect its handler to run before Send returns.
+    PostMessageA(FWindowHandle, MsgSocketEvent, SocketHandle(), WSAMAKESELECTREPLY(FD_WRITE, 0));
+  }
+  return result;
+}
+
+int TCustomWSocket::SendText(const std::string& text) {
+  return Send(text.data(), static_cast<int>(text.size()));
+}
+
+void TCustomWSocket::AppendToSendQueue(const void* data, int length) {
+  if (length <= 0) {
+    return;
+  }
+  if (SendQueue.empty()) {
+    SendQueue.push_back(std::make_unique<TBuffer>(SendBlockSize));
+  }
+  const char* bytes = static_cast<const char*>(data);
+  int written = SendQueue.back()->Write(bytes, length);
+  while (written < length) {
+    SendQueue.push_back(std::make_unique<TBuffer>(SendBlockSize));
+    written += SendQueue.back()->Write(bytes + written, length - written);
+  }
+}
+
+void TCustomWSocket::FreeSendQueue() {
+  SendQueue.clear();
+  FAllSent.store(true, std::memory_order_release);
+}
+
+void TCustomWSocket::TryToSend() {
+  if (SocketHandle() == INVALID_SOCKET || SendQueue.empty()) {
+    return;
+  }
+  for (;;) {
+    TBuffer* block = SendQueue.front().get();
+    const TBuffer::TUnread unread = block->Peek();
+    if (unread.Length == 0) {
+      if (SendQueue.size() > 1) {
+        SendQueue.pop_front();
+        continue;
+      }
+      FAllSent.store(true, std::memory_order_release); // the drained block stays for reuse
+      return;
+    }
+    const int sent = RawSend(unread.Data, unread.Length);
+    if (sent == 0) {
+      return;
+    }
+    if (sent < 0) {
+      const int code = wsock::WSAGetLastError();
+      switch (code) {
+      case WSAECONNRESET:
+      case WSAENOTSOCK:
+      case WSAENOTCONN:
+      case WSAEINVAL:
+      case WSAECONNABORTED:
+        // The connection is gone: that is a close, not an error.
+        CloseNotified = true;
+        Close();
+        FireSessionClosed(static_cast<WORD>(code));
+        return;
+      case WSAEWOULDBLOCK:
+        return; // the next write notification goes on
+      default:
+        ReportSocketError("TryToSend failed");
+        return;
+      }
+    }
+    // The send-data handler may have closed the socket, and with it freed the queue.
+    if (SendQueue.empty() || SendQueue.front().get() != block) {
+      return;
+    }
+    block->Remove(sent);
+    if (sent < unread.Length) {
+      return; // the system's buffer is full: wait for the write notification
+    }
+  }
+}
+
+int TCustomWSocket::RawSend(const void* data, int length) {
+  const char* bytes = static_cast<const char*>(data);
+  const int sent = SocketType == SOCK_DGRAM
+                       ? wsock::sendto(SocketHandle(), bytes, length, FSendFlags,
+                                       reinterpret_cast<const sockaddr*>(&SockAddr), sizeof(SockAddr))
+                       : wsock::send(SocketHandle(), bytes, length, FSendFlags);
+  if (sent > 0) {
+    FireSendData(sent);
+  }
+  return sent;
+}
+
+int TCustomWSocket::SendTo(const sockaddr* destination, int destinationLength, const void* data, int length) {
+  const int sent = wsock::sendto(SocketHandle(), static_cast<const char*>(data), length, FSendFlags,
+                                 destination, destinationLength);
+  if (sent > 0) {
+    FireSendData(sent);
+  }
+  return sent;
+}
+
+// Waits on the message queue instead of spinning, and gives up after FlushTimeout seconds (a peer that
+// never reads would otherwise hold the thread for ever).
+void TCustomWSocket::Flush() {
+  using Clock = std::chrono::steady_clock;
+  const auto started = Clock::now();
+  const auto limit = std::chrono::seconds(FlushTimeout);
+  constexpr DWORD kWaitSliceMs = 10;
+  while (SocketHandle() != INVALID_SOCKET && !AllSent()) {
+    TryToSend();
+    PumpMessages();
+    if (AllSent() || (FlushTimeout > 0 && Clock::now() - started >= limit)) {
+      return;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, kWaitSliceMs, QS_ALLINPUT);
+  }
+}

@@ -1,0 +1,5 @@
+#include "socket/WSocket.h"
+
+TWSocket::TWSocket() = default;
+
+TWSocket::~TWSocket() = default;

@@ -1,0 +1,495 @@
+#include "socket/WinsockAPI.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "settings/CoreAPITools.h"
+
+namespace {
+
+enum ProcIndex : int {
+  pWSAStartup,
+  pWSACleanup,
+  pWSASetLastError,
+  pWSAGetLastError,
+  pWSACancelAsyncRequest,
+  pWSAAsyncGetHostByName,
+  pWSAAsyncGetHostByAddr,
+  pWSAAsyncSelect,
+  pGetServByName,
+  pGetProtoByName,
+  pGetHostByName,
+  pGetHostByAddr,
+  pGetHostName,
+  pSocket,
+  pShutdown,
+  pSetSockOpt,
+  pGetSockOpt,
+  pSendTo,
+  pSend,
+  pRecv,
+  pRecvFrom,
+  pNtohs,
+  pHtons,
+  pNtohl,
+  pHtonl,
+  pListen,
+  pIoctlSocket,
+  pInetNtoa,
+  pInetAddr,
+  pGetSockName,
+  pGetPeerName,
+  pConnect,
+  pCloseSocket,
+  pBind,
+  pAccept,
+  kProcCount
+};
+
+constexpr const char* kProcNames[kProcCount] = {"WSAStartup",
+                                                "WSACleanup",
+                                                "WSASetLastError",
+                                                "WSAGetLastError",
+                                                "WSACancelAsyncRequest",
+                                                "WSAAsyncGetHostByName",
+                                                "WSAAsyncGetHostByAddr",
+                                                "WSAAsyncSelect",
+                                                "getservbyname",
+                                                "getprotobyname",
+                                                "gethostbyname",
+                                                "gethostbyaddr",
+                                                "gethostname",
+                                                "socket",
+                                                "shutdown",
+                                                "setsockopt",
+                                                "getsockopt",
+                                                "sendto",
+                                                "send",
+                                                "recv",
+                                                "recvfrom",
+                                                "ntohs",
+                                                "htons",
+                                                "ntohl",
+                                                "htonl",
+                                                "listen",
+                                                "ioctlsocket",
+                                                "inet_ntoa",
+                                                "inet_addr",
+                                                "getsockname",
+                                                "getpeername",
+                                                "connect",
+                                                "closesocket",
+                                                "bind",
+                                                "accept"};
+
+constexpr WORD kWinsockVersion11 = 257;
+
+struct LibraryState {
+  // Guards Handle, Name and StartupData, the loading, start-up and release of the library, and every change
+  // of LiveCount. Recursive because the start-up binds WSAStartup through its own wrapper.
+  std::recursive_mutex Lock;
+  HMODULE Handle = nullptr;
+  std::string Name = "wsock32.dll";
+  WSADATA StartupData{};
+};
+
+// Never destroyed: threads still running at process exit may call a wrapper.
+LibraryState& Library() {
+  static LibraryState* state = new LibraryState;
+  return *state;
+}
+
+std::atomic<FARPROC> Entries[kProcCount]; // stored under Library().Lock, read without it
+std::atomic<int32_t> LiveCount{0};        // changed under Library().Lock, read without it
+
+FARPROC BindEntry(ProcIndex index) {
+  std::lock_guard guard(Library().Lock);
+  FARPROC proc = Entries[index].load(std::memory_order_relaxed);
+  if (proc == nullptr) {
+    proc = BindSocketProc(kProcNames[index]);
+    Entries[index].store(proc, std::memory_order_release);
+  }
+  return proc;
+}
+
+template <typename Fn> Fn Proc(ProcIndex index) {
+  FARPROC proc = Entries[index].load(std::memory_order_acquire);
+  if (proc == nullptr) {
+    proc = BindEntry(index);
+  }
+  // Through void(*)(), the one function type that converts to any other without a warning.
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Releases the library at process exit, after the last static user is gone.
+struct ReleaseAtExit {
+  ~ReleaseAtExit() {
+    try {
+      UnloadSockets();
+    } catch (const ESocketException&) {
+      // Nothing is left to report to at exit.
+    }
+  }
+} releaseAtExit;
+
+} // namespace
+
+namespace wsock {
+int WSAStartup(WORD versionRequested, LPWSADATA data) {
+  return Proc<LPFN_WSASTARTUP>(pWSAStartup)(versionRequested, data);
+}
+int WSACleanup() {
+  return Proc<LPFN_WSACLEANUP>(pWSACleanup)();
+}
+void WSASetLastError(int error) {
+  Proc<LPFN_WSASETLASTERROR>(pWSASetLastError)(error);
+}
+int WSAGetLastError() {
+  return Proc<LPFN_WSAGETLASTERROR>(pWSAGetLastError)();
+}
+int WSACancelAsyncRequest(HANDLE asyncTaskHandle) {
+  return Proc<LPFN_WSACANCELASYNCREQUEST>(pWSACancelAsyncRequest)(asyncTaskHandle);
+}
+HANDLE WSAAsyncGetHostByName(HWND wnd, u_int msg, const char* name, char* buf, int bufLen) {
+  return Proc<LPFN_WSAASYNCGETHOSTBYNAME>(pWSAAsyncGetHostByName)(wnd, msg, name, buf, bufLen);
+}
+HANDLE WSAAsyncGetHostByAddr(HWND wnd, u_int msg, const char* addr, int len, int type, char* buf,
+                             int bufLen) {
+  return Proc<LPFN_WSAASYNCGETHOSTBYADDR>(pWSAAsyncGetHostByAddr)(wnd, msg, addr, len, type, buf, bufLen);
+}
+int WSAAsyncSelect(SOCKET s, HWND wnd, u_int msg, long events) {
+  return Proc<LPFN_WSAASYNCSELECT>(pWSAAsyncSelect)(s, wnd, msg, events);
+}
+servent* getservbyname(const char* name, const char* proto) {
+  return Proc<LPFN_GETSERVBYNAME>(pGetServByName)(name, proto);
+}
+protoent* getprotobyname(const char* name) {
+  return Proc<LPFN_GETPROTOBYNAME>(pGetProtoByName)(name);
+}
+hostent* gethostbyname(const char* name) {
+  return Proc<LPFN_GETHOSTBYNAME>(pGetHostByName)(name);
+}
+hostent* gethostbyaddr(const char* addr, int len, int type) {
+  return Proc<LPFN_GETHOSTBYADDR>(pGetHostByAddr)(addr, len, type);
+}
+int gethostname(char* name, int nameLen) {
+  return Proc<LPFN_GETHOSTNAME>(pGetHostName)(name, nameLen);
+}
+SOCKET socket(int af, int type, int protocol) {
+  return Proc<LPFN_SOCKET>(pSocket)(af, type, protocol);
+}
+int shutdown(SOCKET s, int how) {
+  return Proc<LPFN_SHUTDOWN>(pShutdown)(s, how);
+}
+int setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen) {
+  return Proc<LPFN_SETSOCKOPT>(pSetSockOpt)(s, level, optName, optVal, optLen);
+}
+int getsockopt(SOCKET s, int level, int optName, char* optVal, int* optLen) {
+  return Proc<LPFN_GETSOCKOPT>(pGetSockOpt)(s, level, optName, optVal, optLen);
+}
+int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int toLen) {
+  return Proc<LPFN_SENDTO>(pSendTo)(s, buf, len, flags, to, toLen);
+}
+int send(SOCKET s, const char* buf, int len, int flags) {
+  return Proc<LPFN_SEND>(pSend)(s, buf, len, flags);
+}
+int recv(SOCKET s, char* buf, int len, int flags) {
+  return Proc<LPFN_RECV>(pRecv)(s, buf, len, flags);
+}
+int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen) {
+  return Proc<LPFN_RECVFROM>(pRecvFrom)(s, buf, len, flags, from, fromLen);
+}
+u_short ntohs(u_short netShort) {
+  return Proc<LPFN_NTOHS>(pNtohs)(netShort);
+}
+u_short htons(u_short hostShort) {
+  return Proc<LPFN_HTONS>(pHtons)(hostShort);
+}
+u_long ntohl(u_long netLong) {
+  return Proc<LPFN_NTOHL>(pNtohl)(netLong);
+}
+u_long htonl(u_long hostLong) {
+  return Proc<LPFN_HTONL>(pHtonl)(hostLong);
+}
+int listen(SOCKET s, int backlog) {
+  return Proc<LPFN_LISTEN>(pListen)(s, backlog);
+}
+int ioctlsocket(SOCKET s, long cmd, u_long* argp) {
+  return Proc<LPFN_IOCTLSOCKET>(pIoctlSocket)(s, cmd, argp);
+}
+char* inet_ntoa(in_addr in) {
+  return Proc<LPFN_INET_NTOA>(pInetNtoa)(in);
+}
+unsigned long inet_addr(const char* cp) {
+  return Proc<LPFN_INET_ADDR>(pInetAddr)(cp);
+}
+int getsockname(SOCKET s, sockaddr* name, int* nameLen) {
+  return Proc<LPFN_GETSOCKNAME>(pGetSockName)(s, name, nameLen);
+}
+int getpeername(SOCKET s, sockaddr* name, int* nameLen) {
+  return Proc<LPFN_GETPEERNAME>(pGetPeerName)(s, name, nameLen);
+}
+int connect(SOCKET s, const sockaddr* name, int nameLen) {
+  return Proc<LPFN_CONNECT>(pConnect)(s, name, nameLen);
+}
+int closesocket(SOCKET s) {
+  return Proc<LPFN_CLOSESOCKET>(pCloseSocket)(s);
+}
+int bind(SOCKET s, const sockaddr* addr, int nameLen) {
+  return Proc<LPFN_BIND>(pBind)(s, addr, nameLen);
+}
+SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) {
+  return Proc<LPFN_ACCEPT>(pAccept)(s, addr, addrLen);
+}
+} // namespace wsock
+
+FARPROC BindSocketProc(const std::string& name) {
+  LibraryState& library = Library();
+  std::lock_guard guard(library.Lock);
+  if (library.Handle == nullptr) {
+    HMODULE handle = LoadLibraryA(library.Name.c_str());
+    if (handle == nullptr) {
+      throw ESocketException("Unable to load " + library.Name + " Error #" + std::to_string(GetLastError()));
+    }
+    // Stored before the start-up, which binds WSAStartup through this function again; a failed start-up
+    // leaves the library loaded, so it is not retried.
+    library.Handle = handle;
+    const int result = wsock::WSAStartup(kWinsockVersion11, &library.StartupData);
+    if (result != 0) {
+      throw ESocketException(library.Name + ": WSAStartup error #" + std::to_string(result));
+    }
+  }
+  if (name.empty()) {
+    return nullptr;
+  }
+  FARPROC proc = GetProcAddress(library.Handle, name.c_str());
+  if (proc == nullptr) {
+    throw ESocketException("Procedure " + name + " not found in " + library.Name + " Error #" +
+                           std::to_string(GetLastError()));
+  }
+  return proc;
+}
+
+void UnloadSockets() {
+  LibraryState& library = Library();
+  std::lock_guard guard(library.Lock);
+  if (library.Handle == nullptr) {
+    return;
+  }
+  wsock::WSACleanup();
+  FreeLibrary(library.Handle);
+  library.Handle = nullptr;
+  for (auto& entry : Entries) {
+    entry.store(nullptr, std::memory_order_release);
+  }
+}
+
+bool SocketsLibraryLoaded() {
+  LibraryState& library = Library();
+  std::lock_guard guard(library.Lock);
+  return library.Handle != nullptr;
+}
+
+std::string SocketsLibraryName() {
+  LibraryState& library = Library();
+  std::lock_guard guard(library.Lock);
+  return library.Name;
+}
+
+void SetSocketsLibraryName(const std::string& name) {
+  LibraryState& library = Library();
+  std::lock_guard guard(library.Lock);
+  library.Name = name;
+}
+
+void SocketObjectCreated() {
+  std::lock_guard guard(Library().Lock);
+  LiveCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void SocketObjectDestroyed() {
+  std::lock_guard guard(Library().Lock);
+  if (LiveCount.fetch_sub(1, std::memory_order_relaxed) - 1 >= 1) {
+    return;
+  }
+  LiveCount.store(0, std::memory_order_relaxed);
+  UnloadSockets();
+}
+
+int32_t LiveSocketCount() {
+  return LiveCount.load(std::memory_order_relaxed);
+}
+
+std::string SocketErrorText(int number) {
+  static const std::pair<int, const char*> kTexts[] = {
+      {0, "No Error"},
+      {WSAEINTR, "Interrupted system call"},
+      {WSAEBADF, "Bad file number"},
+      {WSAEACCES, "Permission denied"},
+      {WSAEFAULT, "Bad address"},
+      {WSAEINVAL, "Invalid argument"},
+      {WSAEMFILE, "Too many open files"},
+      {WSAEWOULDBLOCK, "Operation would block"},
+      {WSAEINPROGRESS, "Operation now in progress"},
+      {WSAEALREADY, "Operation already in progress"},
+      {WSAENOTSOCK, "Socket operation on non-socket"},
+      {WSAEDESTADDRREQ, "Destination address required"},
+      {WSAEMSGSIZE, "Message too long"},
+      {WSAEPROTOTYPE, "Protocol wrong type for socket"},
+      {WSAENOPROTOOPT, "Protocol not available"},
+      {WSAEPROTONOSUPPORT, "Protocol not supported"},
+      {WSAESOCKTNOSUPPORT, "Socket type not supported"},
+      {WSAEOPNOTSUPP, "Operation not supported on socket"},
+      {WSAEPFNOSUPPORT, "Protocol family not supported"},
+      {WSAEAFNOSUPPORT, "Address family not supported by protocol family"},
+      {WSAEADDRINUSE, "Address already in use"},
+      {WSAEADDRNOTAVAIL, "Address not available"},
+      {WSAENETDOWN, "Network is down"},
+      {WSAENETUNREACH, "Network is unreachable"},
+      {WSAENETRESET, "Network dropped connection on reset"},
+      {WSAECONNABORTED, "Connection aborted"},
+      {WSAECONNRESET, "Connection reset by peer"},
+      {WSAENOBUFS, "No buffer space available"},
+      {WSAEISCONN, "Socket is already connected"},
+      {WSAENOTCONN, "Socket is not connected"},
+      {WSAESHUTDOWN, "Can't send after socket shutdown"},
+      {WSAETOOMANYREFS, "Too many references: can't splice"},
+      {WSAETIMEDOUT, "Connection timed out"},
+      {WSAECONNREFUSED, "Connection refused"},
+      {WSAELOOP, "Too many levels of symbolic links"},
+      {WSAENAMETOOLONG, "File name too long"},
+      {WSAEHOSTDOWN, "Host is down"},
+      {WSAEHOSTUNREACH, "No route to host"},
+      {WSAENOTEMPTY, "Directory not empty"},
+      {WSAEPROCLIM, "Too many processes"},
+      {WSAEUSERS, "Too many users"},
+      {WSAEDQUOT, "Disc quota exceeded"},
+      {WSAESTALE, "Stale NFS file handle"},
+      {WSAEREMOTE, "Too many levels of remote in path"},
+      {WSASYSNOTREADY, "Network sub-system is unusable"},
+      {WSAVERNOTSUPPORTED, "WinSock DLL cannot support this application"},
+      {WSANOTINITIALISED, "WinSock not initialized"},
+      {WSAHOST_NOT_FOUND, "Host not found"},
+      {WSATRY_AGAIN, "Non-authoritative host not found"},
+      {WSANO_RECOVERY, "Non-recoverable error"},
+      {WSANO_DATA, "No Data"},
+  };
+  for (const auto& [code, text] : kTexts) {
+    if (code == number) {
+      return text;
+    }
+  }
+  return "Not a WinSock error";
+}
+
+uint32_t WSocketResolveHost(const std::string& text) {
+  if (text.empty() || text.size() > 256) {
+    throw ESocketException("WSocketResolveHost: '" + text + "' Invalid Hostname.");
+  }
+  const std::string name = Trim(text);
+  if (IsDottedIP(name)) {
+    const auto address = static_cast<uint32_t>(wsock::inet_addr(name.c_str()));
+    if (address == INADDR_NONE && name != "255.255.255.255") {
+      throw ESocketException("WSocketResolveHost: '" + name + "' Invalid IP address.");
+    }
+    return address;
+  }
+  const hostent* entry = wsock::gethostbyname(name.c_str());
+  if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+    throw ESocketException("WSocketResolveHost: Cannot convert host address '" + name + "'");
+  }
+  uint32_t address = 0;
+  std::memcpy(&address, entry->h_addr_list[0], sizeof(address));
+  return address;
+}
+
+int32_t WSocketResolvePort(const std::string& port, const std::string& proto) {
+  if (port.empty() || port.size() >= 32) {
+    throw ESocketException("WSocketResolvePort: Invalid Port.");
+  }
+  if (IsDigit(port[0])) {
+    return ParseDecimal(port);
+  }
+  const std::string service = Trim(port);
+  const std::string protocol = Trim(proto);
+  const servent* entry = wsock::getservbyname(service.c_str(), protocol.empty() ? nullptr : protocol.c_str());
+  if (entry == nullptr) {
+    throw ESocketException("WSocketResolvePort: Cannot convert port '" + port + "'");
+  }
+  return wsock::ntohs(static_cast<u_short>(entry->s_port));
+}
+
+int32_t WSocketResolveProto(const std::string& text) {
+  if (text.empty() || text.size() >= 32) {
+    throw ESocketException("WSocketResolveProto: Invalid Protocol.");
+  }
+  const std::string name = Trim(text);
+  if (!name.empty() && IsDigit(name[0])) {
+    return ParseDecimal(name);
+  }
+  const protoent* entry = wsock::getprotobyname(name.c_str());
+  if (entry == nullptr) {
+    throw ESocketException("WSocketResolveProto: Cannot convert protocol '" + text + "'");
+  }
+  return entry->p_proto;
+}
+
+std::string LocalHostName() {
+  char name[64] = {};
+  if (wsock::gethostname(name, sizeof(name)) != 0) {
+    throw ESocketException("Winsock.GetHostName failed");
+  }
+  name[sizeof(name) - 1] = '\0';
+  return name;
+}
+
+int32_t ParseDecimal(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') {
+    ++i;
+  }
+  uint32_t value = 0; // unsigned, so overflow wraps as 32-bit arithmetic does
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+  }
+  return static_cast<int32_t>(value);
+}
+
+bool IsDottedIP(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') {
+    ++i;
+  }
+  if (i < text.size() && text[i] == '.') {
+    return false;
+  }
+  int dots = 0;
+  uint32_t value = 0; // saturates above 255: only "more than 255" matters
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.') {
+      ++dots;
+      if (dots > 3 || value > 255 || i + 1 >= text.size() || !IsDigit(text[i + 1])) {
+        return false;
+      }
+      value = 0;
+    } else if (IsDigit(c)) {
+      value = value > 255 ? 256 : value * 10u + static_cast<uint32_t>(c - '0');
+    } else {
+      while (i < text.size() && text[i] == ' ') {
+        ++i;
+      }
+      if (i < text.size()) {
+        return false;
+      }
+      break;
+    }
+  }
+  return dots == 3 && value <= 255;
+}
