@@ -242,6 +242,36 @@ TEST_F(APIAppTest, TheExtensionSeesCreationMessagesAndDestruction) {
             (std::vector<std::string>{"before", "create", "after", "destroyed-after-quit"}));
 }
 
+TEST_F(APIAppTest, AFailedRegistrationRaisesTheSystemError) {
+  class tNamelessApp : public tAPIApp {
+  public:
+    tNamelessApp() : tAPIApp("") {}
+  };
+  tNamelessApp nameless;
+  try {
+    nameless.Setup(0, 0, 10, 10, "nameless", false, nullptr);
+    FAIL() << "registration of a class without a name succeeded";
+  } catch (const EOSError& error) {
+    EXPECT_EQ(error.ErrorCode, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(error.Message.rfind("Win32 Error.  Code: 87.\n", 0), 0u) << error.Message;
+  }
+  EXPECT_EQ(nameless.Handle, nullptr);
+}
+
+// Refuses the window at creation.
+class RefusingExtension : public tAPIAppExtension {
+public:
+  static std::unique_ptr<tAPIAppExtension> Create(tAPIApp&) { return std::make_unique<RefusingExtension>(); }
+  LRESULT HandleMessage(HWND window, tWindowMessageData& message) override {
+    return message.Msg == WM_CREATE ? -1 : tAPIAppExtension::HandleMessage(window, message);
+  }
+};
+
+TEST_F(APIAppTest, AFailedWindowCreationRaisesAnError) {
+  EXPECT_THROW(MainApp->Setup(0, 0, 10, 10, "refused", false, &RefusingExtension::Create), EOSError);
+  EXPECT_EQ(MainApp->Handle, nullptr);
+}
+
 TEST_F(APIAppTest, WithoutMainAppTheClassProcedureStillQuitsOnDestruction) {
   MainApp.reset();
   EXPECT_EQ(tAPIApp::GlobalWindowProc(nullptr, WM_DESTROY, 0, 0), 0);
