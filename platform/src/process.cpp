@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/src/CommandLine.h"
 #include "platform/src/posix/ProcessInfo.h"
 #include "platform/win32.h"
 
@@ -80,6 +81,16 @@ std::string QuoteArgument(const std::string& argument) {
 
 } // namespace
 
+std::string kwsplat::JoinCommandLine(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (i > 0)
+      text += ' ';
+    text += QuoteArgument(arguments[i]);
+  }
+  return text;
+}
+
 extern "C" DWORD WINAPI GetVersion(void) {
   return kVersion;
 }
@@ -102,15 +113,8 @@ extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
 }
 
 extern "C" LPSTR WINAPI GetCommandLineA(void) {
-  static std::string* commandLine = [] {
-    auto* text = new std::string;
-    for (int i = 0; i < __argc; ++i) {
-      if (i > 0)
-        *text += ' ';
-      *text += QuoteArgument(__argv[i]);
-    }
-    return text;
-  }();
+  static std::string* commandLine =
+      new std::string(kwsplat::JoinCommandLine(std::vector<std::string>(__argv, __argv + __argc)));
   return commandLine->data();
 }
 

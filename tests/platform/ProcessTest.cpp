@@ -1,0 +1,121 @@
+// Version, command line, parameters, message boxes and icons.
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/rtl/sysutils.h"
+#include "platform/src/CommandLine.h"
+#include "platform/src/Resources.h"
+#include "platform/win32.h"
+
+// This test program's own "MAINICON": 2x2 pixels.
+extern "C" const uint32_t kwsplat_resource_MAINICON[] = {2u, 2u, 0xFF112233u, 0x80445566u, 0u, 0xFFFFFFFFu};
+
+namespace {
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+TEST(Version, ReportsANonNtPlatform4_10) {
+  EXPECT_EQ(GetVersion(), 0xC0000A04u);
+  EXPECT_NE(GetVersion() & 0x80000000u, 0u);
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof(info);
+  ASSERT_TRUE(GetVersionExA(&info));
+  EXPECT_EQ(info.dwMajorVersion, 4u);
+  EXPECT_EQ(info.dwMinorVersion, 10u);
+  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS));
+  std::string release = ReadFileText("/proc/sys/kernel/osrelease");
+  while (!release.empty() && release.back() == '\n')
+    release.pop_back();
+  EXPECT_EQ(std::string(info.szCSDVersion), release);
+  info.dwOSVersionInfoSize = 8;
+  EXPECT_FALSE(GetVersionExA(&info));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+TEST(CommandLine, ArgumentsAreTheKernelsByteForByte) {
+  std::string cmdline = ReadFileText("/proc/self/cmdline");
+  std::vector<std::string> expected;
+  size_t start = 0;
+  while (start < cmdline.size()) {
+    size_t end = cmdline.find('\0', start);
+    expected.push_back(cmdline.substr(start, end - start));
+    start = end + 1;
+  }
+  ASSERT_EQ(__argc, static_cast<int>(expected.size()));
+  for (int i = 0; i < __argc; ++i)
+    EXPECT_EQ(std::string(__argv[i]), expected[i]);
+  EXPECT_EQ(__argv[__argc], nullptr);
+  EXPECT_EQ(std::string(GetCommandLineA()), kwsplat::JoinCommandLine(expected));
+  EXPECT_EQ(ParamCount(), __argc - 1);
+  EXPECT_EQ(ParamStr(0), std::filesystem::read_symlink("/proc/self/exe").string());
+  if (__argc > 1) {
+    EXPECT_EQ(ParamStr(1), expected[1]);
+  }
+  EXPECT_EQ(ParamStr(__argc), "");
+  EXPECT_EQ(ParamStr(-1), "");
+}
+
+TEST(CommandLine, JoinsWithWindowsQuoting) {
+  struct Case {
+    std::vector<std::string> Arguments;
+    std::string Expected;
+  };
+  const Case cases[] = {
+      {{"KestruneWS", "-NT"}, "KestruneWS -NT"},
+      {{"/opt/Web Server/KestruneWS"}, "\"/opt/Web Server/KestruneWS\""},
+      {{"a", ""}, "a \"\""},
+      {{"a\\\\b"}, "a\\\\b"},
+      {{"say \"hi\""}, "\"say \\\"hi\\\"\""},
+      {{"tail\\ slash\\"}, "\"tail\\ slash\\\\\""},
+      {{"q\\\"x"}, "\"q\\\\\\\"x\""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(kwsplat::JoinCommandLine(c.Arguments), c.Expected);
+}
+
+TEST(MessageBox, WritesCaptionAndTextToStandardErrorAndAnswersTheFirstButton) {
+  struct Case {
+    UINT Type;
+    int Answer;
+  };
+  const Case cases[] = {
+      {MB_OK | MB_ICONERROR, IDOK}, {MB_OKCANCEL, IDOK}, {2, 3}, {3, 6}, {4, 6}, {5, 4}, {6, 2}};
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStderr();
+    int answer = MessageBoxA(nullptr, "Service installed", "Kestrune Web Server", c.Type);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Kestrune Web Server: Service installed\n");
+    EXPECT_EQ(answer, c.Answer) << c.Type;
+  }
+}
+
+TEST(Icons, MainIconComesFromTheProgramsResourceTable) {
+  HICON icon = LoadIconA(GetModuleHandleA(nullptr), "MainIcon");
+  ASSERT_NE(icon, nullptr);
+  int width = 0;
+  int height = 0;
+  const uint32_t* argb = nullptr;
+  ASSERT_TRUE(kwsplat::IconPixels(icon, width, height, argb));
+  EXPECT_EQ(width, 2);
+  EXPECT_EQ(height, 2);
+  EXPECT_EQ(argb[0], 0xFF112233u);
+  EXPECT_EQ(argb[3], 0xFFFFFFFFu);
+
+  EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), "OTHERICON"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+  HICON stock = LoadIconA(nullptr, IDI_APPLICATION);
+  EXPECT_NE(stock, nullptr);
+  EXPECT_NE(stock, icon);
+  EXPECT_FALSE(kwsplat::IconPixels(stock, width, height, argb));
+  EXPECT_NE(LoadCursorA(nullptr, IDC_ARROW), nullptr);
+}

@@ -1,0 +1,206 @@
+// The profile (INI) reader.
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+constexpr DWORD kSettingsBuffer = 2048;
+
+std::string Read(const std::string& file, const char* section, const char* key,
+                 const char* fallback = "<default>", DWORD size = kSettingsBuffer) {
+  std::vector<char> buffer(size + 1, '\x7f');
+  DWORD length = GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, file.c_str());
+  EXPECT_EQ(buffer[length], '\0');
+  EXPECT_EQ(buffer[size], '\x7f') << "wrote past the buffer";
+  return std::string(buffer.data(), length);
+}
+
+// A name list as Windows returns it: each name ended by a zero, then one more zero.
+std::string ReadList(const std::string& file, const char* section, DWORD size = kSettingsBuffer) {
+  std::vector<char> buffer(size, '\x7f');
+  DWORD length = GetPrivateProfileStringA(section, nullptr, "<default>", buffer.data(), size, file.c_str());
+  EXPECT_LE(length + 1, size);
+  EXPECT_EQ(buffer[length], '\0');
+  return std::string(buffer.data(), length);
+}
+
+void MakeOld(const std::string& path) {
+  std::filesystem::last_write_time(path,
+                                   std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+}
+
+} // namespace
+
+TEST(ProfileReader, ReadsValuesByTheReaderRules) {
+  kwstest::TempFolder folder;
+  std::string file = folder.WriteFile("s.ini", "[ Main ]\r\n"
+                                               "  KeY  =  spaced value \t\r\n"
+                                               "eq=a=b=c\n"
+                                               "dq=\"  quoted  \"\n"
+                                               "sq='single'\n"
+                                               "mixed=\"open'\n"
+                                               "lone=\"\n"
+                                               "empty=\n"
+                                               "blank=   \n"
+                                               "no equals sign here\n"
+                                               ";semi=colon\n"
+                                               "hash=v # not a comment\n"
+                                               "[Other]\rcr=only\rcrlf=mixed\r\n");
+  struct Case {
+    const char* Section;
+    const char* Key;
+    std::string Expected;
+  };
+  const Case cases[] = {
+      {"main", "key", "spaced value"},
+      {" MAIN ", "  KEY ", "spaced value"},
+      {"Main", "eq", "a=b=c"},
+      {"Main", "dq", "  quoted  "},
+      {"Main", "sq", "single"},
+      {"Main", "mixed", "\"open'"},
+      {"Main", "lone", "\""},
+      {"Main", "empty", ""},
+      {"Main", "blank", ""},
+      {"Main", "no equals sign here", "<default>"},
+      {"Main", ";semi", "colon"},
+      {"Main", "hash", "v # not a comment"},
+      {"Main", "missing", "<default>"},
+      {"Missing", "key", "<default>"},
+      {"other", "CR", "only"},
+      {"other", "crlf", "mixed"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Read(file, c.Section, c.Key), c.Expected) << c.Section << "/" << c.Key;
+}
+
+TEST(ProfileReader, MissingFileGivesTheDefaultAndError2) {
+  kwstest::TempFolder folder;
+  SetLastError(0);
+  EXPECT_EQ(Read(folder.PathOf("none.ini"), "S", "K", "C:\\WebBase\\"), "C:\\WebBase\\");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Read(folder.PathOf("none.ini"), "S", "K", nullptr), "");
+  EXPECT_EQ(Read(folder.PathOf("nofolder/x.ini"), "S", "K"), "<default>");
+}
+
+TEST(ProfileReader, ValuesAreCutToTheBufferSize) {
+  kwstest::TempFolder folder;
+  std::string file = folder.WriteFile("s.ini", "[S]\nk=abcdef\nlong=" + std::string(100000, 'v') + "\n");
+  EXPECT_EQ(Read(file, "S", "k", "", 4), "abc");
+  EXPECT_EQ(Read(file, "S", "missing", "defaults too", 4), "def");
+  EXPECT_EQ(Read(file, "S", "long"), std::string(2047, 'v'));
+  EXPECT_EQ(Read(file, "S", "k", "", 1), "");
+  char untouched = 'x';
+  EXPECT_EQ(GetPrivateProfileStringA("S", "k", "", &untouched, 0, file.c_str()), 0u);
+  EXPECT_EQ(untouched, 'x');
+}
+
+TEST(ProfileReader, AZeroByteEndsItsLineAndAByteOrderMarkIsSkipped) {
+  kwstest::TempFolder folder;
+  std::string file = folder.WriteFile("s.ini", std::string("\xEF\xBB\xBF[S]\nk=ab\0cd\nm=1\n", 21));
+  EXPECT_EQ(Read(file, "S", "k"), "ab");
+  EXPECT_EQ(Read(file, "S", "m"), "1");
+}
+
+TEST(ProfileReader, FirstOfDuplicateSectionsAndKeysWins) {
+  kwstest::TempFolder folder;
+  std::string file = folder.WriteFile("s.ini", "[S]\nk=1\nk=2\n[s]\nk=3\nj=4\n");
+  EXPECT_EQ(Read(file, "S", "k"), "1");
+  EXPECT_EQ(Read(file, "S", "j"), "<default>");
+}
+
+TEST(ProfileReader, ListsSectionAndKeyNames) {
+  kwstest::TempFolder folder;
+  std::string file = folder.WriteFile("s.ini", "[A]\nx=1\ny=2\nX=3\n[B]\n[a]\nz=1\n");
+  EXPECT_EQ(ReadList(file, nullptr), std::string("A\0B\0", 4));
+  EXPECT_EQ(ReadList(file, "a"), std::string("x\0y\0", 4));
+  EXPECT_EQ(ReadList(file, "B"), "");
+  EXPECT_EQ(ReadList(file, "None"), "");
+  // Cut short, a list still ends with two zeros.
+  std::vector<char> buffer(4, '\x7f');
+  EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", buffer.data(), 4, file.c_str()), 2u);
+  EXPECT_EQ(std::string(buffer.data(), 4), std::string("A\0\0\0", 4));
+}
+
+TEST(ProfileReader, LooksForABareNameInTheWindowsDirectoryInAnyCase) {
+  kwstest::TempFolder folder;
+  folder.WriteFile("KESTRUNEWEBSERVER.INI", "[LISTENERS]\nCOUNT=3\n");
+  setenv("KWSPLAT_WINDOWS_DIR", folder.Path().c_str(), 1);
+  EXPECT_EQ(Read("KestruneWebServer.Ini", "Listeners", "Count"), "3");
+  unsetenv("KWSPLAT_WINDOWS_DIR");
+  EXPECT_EQ(Read("KestruneWebServer.Ini", "Listeners", "Count"), "<default>");
+}
+
+TEST(ProfileReader, SeesTheFileChangeBehindItsCache) {
+  kwstest::TempFolder folder;
+  std::string file = folder.WriteFile("s.ini", "[S]\nk=one\n");
+  MakeOld(file);
+  EXPECT_EQ(Read(file, "S", "k"), "one");
+  folder.WriteFile("s.ini", "[S]\nk=two\n"); // same size, new time
+  EXPECT_EQ(Read(file, "S", "k"), "two");
+  MakeOld(file);
+  EXPECT_EQ(Read(file, "S", "k"), "two");
+  std::string other = folder.WriteFile("t.ini", "[S]\nk=six\n"); // same size, another inode, renamed over it
+  MakeOld(other);
+  std::filesystem::rename(other, file);
+  EXPECT_EQ(Read(file, "S", "k"), "six");
+  folder.WriteFile("s.ini", "[S]\nk=three\n");
+  EXPECT_EQ(Read(file, "S", "k"), "three");
+}
+
+TEST(ProfileReader, SurvivesBinaryAndDegenerateFiles) {
+  kwstest::TempFolder folder;
+  std::mt19937 random(7);
+  std::string noise;
+  for (int i = 0; i < 200000; ++i)
+    noise += static_cast<char>(random() & 0xFF);
+  std::vector<std::string> files = {
+      folder.WriteFile("noise.ini", noise),
+      folder.WriteFile("empty.ini", ""),
+      folder.WriteFile("brackets.ini", "[[[]]]\n[\n]\n=\n==\n[S\nk=v\n"),
+      folder.WriteFile("huge-line.ini", "[S]\n" + std::string(100000, 'k') + "\n"),
+      folder.MakeFolder("folder.ini"),
+  };
+  for (const std::string& file : files) {
+    Read(file, "S", "k");
+    ReadList(file, nullptr);
+    ReadList(file, "S");
+  }
+  EXPECT_EQ(Read(folder.PathOf("brackets.ini"), "S", "k"), "v");
+  EXPECT_EQ(Read(folder.PathOf("folder.ini"), "S", "k"), "<default>");
+}
+
+TEST(ProfileReader, ManyThreadsReadWhileTheFileChanges) {
+  kwstest::TempFolder folder;
+  std::string file = folder.WriteFile("s.ini", "[S]\nstable=yes\nn=0\n");
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::thread writer([&] {
+    for (int i = 1; i < 100; ++i) {
+      std::string next = folder.WriteFile("next.ini", "[S]\nstable=yes\nn=" + std::to_string(i) + "\n");
+      std::filesystem::rename(next, file);
+    }
+    stop = true;
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&] {
+      for (int i = 0; !stop || i < 100; ++i)
+        if (Read(file, "s", "STABLE") != "yes")
+          ++wrong;
+    });
+  writer.join();
+  for (std::thread& reader : readers)
+    reader.join();
+  EXPECT_EQ(wrong, 0);
+}

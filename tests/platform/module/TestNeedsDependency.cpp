@@ -1,0 +1,5 @@
+// A test module whose dependency the loader cannot find.
+extern "C" int kwsTestDependency();
+extern "C" int kwsTestUsesDependency() {
+  return kwsTestDependency() + 1;
+}
