@@ -167,6 +167,7 @@ void TCustomWSocket::HandleSocketEvent(WPARAM socket, LPARAM reply) {
 // ---- Receiving ------------------------------------------------------------------------------------------
 
 void TCustomWSocket::DeliverReceived(WORD error) {
+  const uint64_t callsAtStart = ReceiveCalls;
   try {
     for (;;) {
       FLastError = 0;
@@ -176,28 +177,45 @@ void TCustomWSocket::DeliverReceived(WORD error) {
         if (RawReceive(discarded, sizeof(discarded), 0) < 0) {
           const int code = wsock::WSAGetLastError();
           FLastError = code == WSAEWOULDBLOCK ? 0 : code;
-          return;
+          break;
         }
       }
       if (FLastError != 0) {
-        return;
+        break;
       }
       // A handler that claims the data but reads none would otherwise keep this loop going for ever.
       if (ReceiveCalls == callsBefore) {
-        return;
+        break;
       }
       u_long ready = 0;
       if (wsock::ioctlsocket(SocketHandle(), FIONREAD, &ready) == SOCKET_ERROR) {
         FLastError = wsock::WSAGetLastError();
-        return;
+        break;
       }
       if (ready == 0) {
-        return;
+        break;
       }
     }
   } catch (...) {
     // By design: a failing handler ends this delivery only; the next read notification starts a new one.
   }
+  if (ReceiveCalls == callsAtStart) {
+    RearmReadNotification();
+  }
+}
+
+// The system holds the next read notification back until the next recv call. A delivery whose handler made
+// none (it found nothing ready, or left the bytes for later) would otherwise never hear of new data again;
+// a zero-byte recv consumes nothing and re-arms it.
+void TCustomWSocket::RearmReadNotification() {
+  const SOCKET handle = SocketHandle();
+  if (handle == INVALID_SOCKET) {
+    return;
+  }
+  char none = 0;
+  const int savedError = FLastError;
+  wsock::recv(handle, &none, 0, 0);
+  FLastError = savedError;
 }
 
 int32_t TCustomWSocket::RcvdCount() {

@@ -208,6 +208,7 @@ private:
   void ResolvePort();
   void ResolveAddress();
   void CloseStrayHandle();
+  void RearmReadNotification();
   // The object's own deletion from its window (message 1029); nothing of the object is touched afterwards.
   void FreeDelayed();
 

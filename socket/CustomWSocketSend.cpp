@@ -51,7 +51,13 @@ void TCustomWSocket::FreeSendQueue() {
 }
 
 void TCustomWSocket::TryToSend() {
-  if (SocketHandle() == INVALID_SOCKET || SendQueue.empty()) {
+  if (SocketHandle() == INVALID_SOCKET) {
+    return;
+  }
+  // An empty queue holds nothing unsent: without this, a Send of 0 bytes on a fresh connection would leave
+  // AllSent false for ever, and no data-sent notification would ever come.
+  if (SendQueue.empty()) {
+    FAllSent.store(true, std::memory_order_release);
     return;
   }
   for (;;) {

@@ -1,0 +1,59 @@
+#include "socket/Buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Unread(const TBuffer& block) {
+  const TBuffer::TUnread unread = block.Peek();
+  return unread.Data == nullptr ? std::string()
+                                : std::string(unread.Data, static_cast<size_t>(unread.Length));
+}
+
+TEST(Buffer, AFullBlockTakesNoMoreUntilEverythingIsConsumed) {
+  TBuffer block(1514);
+  const std::string data(2000, 'x');
+  EXPECT_EQ(block.Write(data.data(), 2000), 1514);
+  EXPECT_EQ(block.Write(data.data(), 10), 0);
+  EXPECT_EQ(block.Remove(500), 500);
+  EXPECT_EQ(block.Write(data.data(), 10), 0); // the consumed front is not reused
+  EXPECT_EQ(block.Remove(1014), 1014);
+  EXPECT_EQ(block.ReadPos(), 0);
+  EXPECT_EQ(block.WritePos(), 0);
+  EXPECT_EQ(block.Write(data.data(), 2000), 1514);
+}
+
+TEST(Buffer, PeekShowsTheUnreadBytesInOrder) {
+  TBuffer block(16);
+  EXPECT_EQ(block.Peek().Data, nullptr);
+  EXPECT_EQ(block.Peek().Length, 0);
+  block.Write("abcdef", 6);
+  EXPECT_EQ(Unread(block), "abcdef");
+  block.Remove(2);
+  EXPECT_EQ(Unread(block), "cdef");
+  block.Write("gh", 2);
+  EXPECT_EQ(Unread(block), "cdefgh");
+  block.Remove(6);
+  EXPECT_EQ(block.Peek().Data, nullptr);
+  EXPECT_EQ(block.Peek().Length, 0);
+}
+
+TEST(Buffer, RemoveConsumesAtMostTheUnreadBytes) {
+  TBuffer block(16);
+  EXPECT_EQ(block.Remove(5), 0);
+  block.Write("abc", 3);
+  EXPECT_EQ(block.Remove(100), 3);
+  EXPECT_EQ(block.Remove(1), 0);
+  EXPECT_EQ(block.Remove(-1), 0);
+}
+
+TEST(Buffer, ANonPositiveCapacityGivesTheStandardBlock) {
+  for (int32_t requested : {0, -1, -1514}) {
+    EXPECT_EQ(TBuffer(requested).Capacity(), 1514) << requested;
+  }
+  EXPECT_EQ(TBuffer(7).Capacity(), 7);
+}
+
+} // namespace
