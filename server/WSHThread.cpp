@@ -1,0 +1,93 @@
+#include "server/WSHThread.h"
+
+#include <algorithm>
+
+#include "server/HTTPTools.h"
+#include "server/WSIOBase.h"
+#include "server/WSListener.h"
+
+tWSHThread::tWSHThread(tWSHandlerClass handlerClass, tWSListener& listener, SOCKET socket)
+    : TThread(true, kStackSize), Handler(handlerClass(*this)), Socket(socket), Listener(&listener) {
+  FreeOnTerminate = true;
+}
+
+tWSHThread::~tWSHThread() = default;
+
+void tWSHThread::RunOnMainThread(const std::function<void()>& f) {
+  Synchronize(f);
+}
+
+DWORD tWSHThread::Timeout() const {
+  const int32_t timeout = Handler->Settings ? Handler->Settings->ConnectTimeout : kDefaultTimeoutMs;
+  return static_cast<DWORD>(timeout < 0 ? kDefaultTimeoutMs : timeout);
+}
+
+void tWSHThread::Execute() {
+  bool adopted = false;
+  try {
+    RunOnMainThread([this] { Adopt(); });
+    adopted = true;
+  } catch (const std::exception&) {
+    // The handle could not be adopted: this connection ends here, the server goes on.
+  }
+  if (adopted) {
+    const DWORD timeout = Timeout();
+    WaitForSingleObject(Handler->ConnectedEvent, timeout);
+    if (Handler->IsConnected()) {
+      Serve(timeout);
+      CloseGracefully(timeout);
+    }
+  }
+  // The socket belongs to the main thread: it is destroyed there, so no notification can reach it afterwards.
+  RunOnMainThread([this] { Handler.reset(); });
+}
+
+// On the main thread, so that nothing the peer does can fall between adoption and the connected state.
+void tWSHThread::Adopt() {
+  Handler->TakeSocket(Socket, *Listener);
+  int length = sizeof PeerSockAddr;
+  if (Handler->GetPeerSockAddr(reinterpret_cast<sockaddr*>(&PeerSockAddr), length) != 0)
+    PeerSockAddr = sockaddr_in{};
+  RemoteAddr = IPToStr(SwapBytes32(PeerSockAddr.sin_addr.s_addr));
+}
+
+void tWSHThread::Serve(DWORD timeout) {
+  const DWORD progressWait = std::max(timeout, kMinProgressWaitMs);
+  uint32_t changesSeen = Handler->Changes.load() - 1;
+  try {
+    while (!Handler->IsDone()) {
+      const uint32_t changes = Handler->Changes;
+      if (Handler->ProcessPending && changes != changesSeen) {
+        changesSeen = changes;
+        RunOnMainThread([this] { Handler->ProcessRequest(); });
+      }
+      if (Handler->RequestTaken && Handler->Producer) {
+        const std::string later = Handler->TakeLaterBytes();
+        if (!later.empty())
+          Handler->Producer->HandleData(later);
+      }
+      // A reader that stopped taking a finished reply is cut off; a client still sending its request is not.
+      if (Handler->ResponseComplete && Handler->MillisecondsWithoutProgress() > progressWait)
+        return;
+      if (Handler->IsDone())
+        return;
+      WaitForSingleObject(Handler->WakeEvent, kSafetyWaitMs);
+    }
+  } catch (const std::exception&) {
+    // A failing request or producer ends this connection only; it is closed the ordinary way.
+  }
+}
+
+// Sending side first, so the reply's last bytes go out before the end; the handle is closed once the peer
+// has closed too, or after the time-out, when the system still delivers what it holds.
+void tWSHThread::CloseGracefully(DWORD timeout) {
+  bool shutDown = false;
+  RunOnMainThread([this, &shutDown] {
+    shutDown = Handler->IsConnected() && Handler->AllSent;
+    if (shutDown)
+      Handler->Shutdown(1);
+  });
+  if (shutDown)
+    WaitForSingleObject(Handler->ClosedEvent, timeout);
+  RunOnMainThread([this] { Handler->Close(); });
+}

@@ -1,0 +1,49 @@
+// The worker of one accepted connection: adopts it, waits for the request, sees the reply out, closes.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/rtl/thread.h"
+#include "platform/win32.h"
+#include "server/WSHandler.h"
+
+class tWSListener;
+
+class tWSHThread : public TThread {
+public:
+  // On the main thread: the handler is created here so that its notifications arrive on the main thread.
+  // The thread starts suspended and frees itself when Execute returns.
+  tWSHThread(tWSHandlerClass handlerClass, tWSListener& listener, SOCKET socket);
+  ~tWSHThread() override;
+
+  // Runs f on the main thread, directly when called there; an exception of f is raised again here.
+  void RunOnMainThread(const std::function<void()>& f);
+
+  // The stack of a worker: the pass loop, a producer's later HandleData and the plug-in calls it makes.
+  static constexpr SIZE_T kStackSize = 256 * 1024;
+  // A pass runs at least this often even when no event woke it.
+  static constexpr DWORD kSafetyWaitMs = 2000;
+  // The ConnectTimeout used where the setting is negative.
+  static constexpr int32_t kDefaultTimeoutMs = 10000;
+  // A reader is never cut off sooner than this, whatever the ConnectTimeout.
+  static constexpr DWORD kMinProgressWaitMs = 1000;
+
+  std::unique_ptr<tWSHandler> Handler; // created and destroyed on the main thread
+  const SOCKET Socket;
+  tWSListener* const Listener; // borrowed; used on the main thread only, during adoption
+  sockaddr_in PeerSockAddr{};  // written during adoption, read-only afterwards
+  std::string RemoteAddr;      // likewise
+  std::atomic<bool> SendConnectionClose{false};
+
+protected:
+  void Execute() override;
+
+private:
+  void Adopt();
+  void Serve(DWORD timeout);
+  void CloseGracefully(DWORD timeout);
+  DWORD Timeout() const;
+};

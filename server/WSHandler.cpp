@@ -1,0 +1,232 @@
+#include "server/WSHandler.h"
+
+#include <algorithm>
+
+#include "platform/rtl/sysutils.h"
+#include "server/HTTPTools.h"
+#include "server/ProducerTable.h"
+#include "server/WSHThread.h"
+#include "server/WSIOBase.h"
+#include "server/WSListener.h"
+#include "settings/CoreAPITools.h"
+
+namespace {
+
+const char* const kNoHandlerReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :(";
+const char* const kNotDoneReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NOT DONE YET :(";
+const std::string kBlankLine = "\r\n\r\n";
+constexpr size_t kMaxHeldBytes = kMaxHeaderBytes + kMaxBodyBytes;
+constexpr size_t kReadSlack = 16 * 1024;
+
+HANDLE NewEvent(bool manualReset, bool initiallySet) {
+  HANDLE event = CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr);
+  if (event == nullptr)
+    RaiseLastOSError();
+  return event;
+}
+
+void CloseEvent(HANDLE& event) {
+  if (event != nullptr)
+    CloseHandle(event);
+  event = nullptr;
+}
+
+// ProcessRequest stays pending until the request has been dispatched, whichever way the call ends.
+class tPendingUntilTaken {
+public:
+  explicit tPendingUntilTaken(tWSHandler& handler) : Handler(handler) { Handler.ProcessPending = false; }
+  ~tPendingUntilTaken() { Handler.ProcessPending = !Handler.RequestTaken; }
+  tPendingUntilTaken(const tPendingUntilTaken&) = delete;
+  tPendingUntilTaken& operator=(const tPendingUntilTaken&) = delete;
+
+private:
+  tWSHandler& Handler;
+};
+
+} // namespace
+
+tWSHandler::tWSHandler(tWSHThread& thread) : Thread(thread) {
+  WakeEvent = NewEvent(false, false);
+}
+
+tWSHandler::~tWSHandler() {
+  // No notification may reach the members below once they start to go.
+  UnbindWindow();
+  CloseEvent(ConnectedEvent);
+  CloseEvent(ClosedEvent);
+  Producer.reset();
+  CloseEvent(WakeEvent);
+}
+
+bool tWSHandler::IsDone() const {
+  return (RequestTaken && AllSent && ResponseComplete) || !IsConnected();
+}
+
+void tWSHandler::TakeSocket(SOCKET handle, tWSListener& listener) {
+  ConnectedEvent = NewEvent(true, false);
+  CloseEvent(ClosedEvent);
+  Listener = &listener;
+  Settings = listener.Settings;
+  ProcessPending = true;
+  RequestTaken = false;
+  ResponseComplete = false;
+  NoteProgress();
+  // Without lingering, closing leaves the system to deliver what it still holds for the peer.
+  LingerOnOff = wsLingerOff;
+  Dup(handle);
+  // Made here, on the thread that changes the state, so that no change can fall before it exists.
+  ClosedEvent = NewEvent(true, !IsConnected());
+}
+
+void tWSHandler::ProcessRequest() {
+  tPendingUntilTaken pending(*this);
+  if (!IsConnected())
+    return;
+  const size_t blank = Received.find(kBlankLine);
+  const size_t headerBytes = blank == std::string::npos ? Received.size() : blank + kBlankLine.size();
+  if (headerBytes > kMaxHeaderBytes)
+    return Refuse(431);
+  if (blank == std::string::npos)
+    return;
+  const tHeaderCheck check = HeaderComplete(Received, true);
+  if (check.ContentLength > static_cast<int64_t>(kMaxBodyBytes) ||
+      (!check.Complete && Received.size() >= kMaxHeldBytes))
+    return Refuse(413);
+  if (check.Complete)
+    DispatchRequest();
+}
+
+void tWSHandler::DispatchRequest() {
+  const tRequestLine line = ParseRequestLine(Received);
+  Method = line.Method;
+  Version = line.Version;
+  URL = line.URL;
+  Path = line.Path;
+  Query = line.Query;
+  Thread.SendConnectionClose = UpperCase(GetHeader("Connection")) != "CLOSE";
+
+  const int32_t chosen = ChooseVDir(*Settings, Path);
+
+  ResponseComplete = true;
+  AllSent = false;
+  if (chosen < 0) {
+    SendText(kNoHandlerReply);
+  } else if (const tWSIOClass producerClass = ProducerClassOf(Settings->VDirs[chosen].Kind)) {
+    ResponseComplete = false;
+    Producer = producerClass(*this, Settings->VDirs[chosen]);
+    {
+      std::lock_guard<std::mutex> lock(ReceivedLock);
+      ForwardPos = static_cast<int32_t>(Received.size()) + 1;
+    }
+    Producer->HandleData(Received);
+  } else {
+    SendText(kNotDoneReply);
+  }
+  RequestTaken = true;
+}
+
+// Too much to hold before dispatch: answer with the status and close; later bytes are dropped.
+void tWSHandler::Refuse(int32_t code) {
+  Thread.SendConnectionClose = true;
+  ResponseComplete = true;
+  AllSent = false;
+  SendText(StatusHeaderLines(code, true) + tWSIOBase::ContentLengthHeader(0) + "\r\n");
+  RequestTaken = true;
+}
+
+int32_t tWSHandler::ChooseVDir(const tListenerData& settings, const std::string& path) {
+  std::string prefixes;
+  for (int32_t index = 0; index < settings.VDirCount; ++index)
+    prefixes += UpperCase(Trim(settings.VDirs[index].VirtualPath)) + "\r\n";
+  return FindLongestPrefix(WithoutSchemeAndHost(UpperCase(path)), prefixes);
+}
+
+std::string tWSHandler::GetHeader(const std::string& name) const {
+  return HeaderValue(Received, name);
+}
+
+void tWSHandler::QueueReply(const std::string& text) {
+  Thread.RunOnMainThread([this, &text] { QueueOnMainThread(text); });
+}
+
+void tWSHandler::QueueOnMainThread(const std::string& text) {
+  AllSent = false;
+  if (IsConnected())
+    SendText(text);
+}
+
+void tWSHandler::MarkResponseComplete() {
+  ResponseComplete = true;
+  Wake();
+}
+
+std::string tWSHandler::TakeLaterBytes() {
+  std::lock_guard<std::mutex> lock(ReceivedLock);
+  const size_t from = static_cast<size_t>(ForwardPos) - 1;
+  if (from >= Received.size())
+    return "";
+  ForwardPos = static_cast<int32_t>(Received.size()) + 1;
+  return Received.substr(from);
+}
+
+DWORD tWSHandler::MillisecondsWithoutProgress() const {
+  return GetTickCount() - LastProgress;
+}
+
+bool tWSHandler::FireDataAvailable(WORD /*error*/) {
+  // Whatever waits is read even when the notification carries an error: left unread, it would be offered
+  // again at once, and closing with unread bytes resets the connection. The read is tried even when nothing
+  // seems to wait, and with room to spare: only a read that empties the socket asks for the next
+  // notification.
+  const int32_t waiting = std::max<int32_t>(RcvdCount(), 0);
+  std::string bytes(static_cast<size_t>(waiting) + kReadSlack, '\0');
+  const int32_t read = Receive(bytes.data(), static_cast<int>(bytes.size()));
+  if (read <= 0)
+    return true;
+  bytes.resize(static_cast<size_t>(read));
+  {
+    std::lock_guard<std::mutex> lock(ReceivedLock);
+    if (Received.size() < kMaxHeldBytes)
+      Received.append(bytes, 0, kMaxHeldBytes - Received.size());
+  }
+  ++Changes;
+  NoteProgress();
+  Wake();
+  return true;
+}
+
+void tWSHandler::FireDataSent(WORD error) {
+  if (error == 0)
+    AllSent = true;
+  NoteProgress();
+  Wake();
+}
+
+void tWSHandler::FireSendData(int32_t /*bytesSent*/) {
+  NoteProgress();
+}
+
+void tWSHandler::FireChangeState(TSocketState /*oldState*/, TSocketState newState) {
+  Connected = newState == wsConnected;
+  if (newState == wsConnected) {
+    if (ConnectedEvent != nullptr)
+      SetEvent(ConnectedEvent);
+  } else {
+    if (ClosedEvent != nullptr)
+      SetEvent(ClosedEvent);
+    if (Producer)
+      Producer->ConnectionLost();
+  }
+  ++Changes;
+  NoteProgress();
+  Wake();
+}
+
+void tWSHandler::Wake() {
+  if (WakeEvent != nullptr)
+    SetEvent(WakeEvent);
+}
+
+void tWSHandler::NoteProgress() {
+  LastProgress = GetTickCount();
+}

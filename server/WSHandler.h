@@ -1,0 +1,100 @@
+// The socket of one accepted connection and the state of the one request that arrives on it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/win32.h"
+#include "settings/ListenerData.h"
+#include "socket/WSocket.h"
+
+class tWSHThread;
+class tWSListener;
+class tWSIOBase;
+class tWSHandler;
+
+// A handler class: its virtual constructor, called on the main thread.
+using tWSHandlerClass = std::unique_ptr<tWSHandler> (*)(tWSHThread& thread);
+
+// What one connection may hold before its request is dispatched: the header up to its blank line, and the
+// body its Content-Length declares. Beyond them the request is refused with 431 or 413; bytes arriving after
+// that, or beyond both bounds after dispatch, are read and dropped.
+inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
+inline constexpr size_t kMaxBodyBytes = 1024 * 1024;
+
+class tWSHandler : public TWSocket {
+public:
+  explicit tWSHandler(tWSHThread& thread);
+  ~tWSHandler() override;
+
+  template <class tHandler> static std::unique_ptr<tWSHandler> Create(tWSHThread& thread) {
+    return std::make_unique<tHandler>(thread);
+  }
+
+  // Every socket operation below runs on the main thread, which owns the socket; the worker reaches them
+  // through its synchronized call. IsDone, IsConnected and the flags may be read from any thread.
+  virtual bool IsDone() const;
+  virtual void ProcessRequest();
+  virtual void TakeSocket(SOCKET handle, tWSListener& listener);
+  bool IsConnected() const { return Connected; }
+  std::string GetHeader(const std::string& name) const;
+  // The directory whose VirtualPath is the longest prefix of the path, ignoring case; -1 for none. An
+  // absolute target is matched by its path, as the static producer serves it.
+  static int32_t ChooseVDir(const tListenerData& settings, const std::string& path);
+
+  // Producers, from any thread: queue reply text (dropped when the connection is down), and mark it complete.
+  void QueueReply(const std::string& text);
+  void MarkResponseComplete();
+  // The worker: the bytes that arrived after dispatch and were not handed on yet; ForwardPos moves past them.
+  std::string TakeLaterBytes();
+  // Milliseconds since a byte last moved either way or the state last changed.
+  DWORD MillisecondsWithoutProgress() const;
+
+  tWSListener* Listener = nullptr; // borrowed; used on the main thread only
+  // The listener's settings, shared so that they outlive the listener for as long as this connection runs.
+  std::shared_ptr<const tListenerData> Settings;
+  tWSHThread& Thread;
+
+  std::atomic<bool> AllSent{false};
+  mutable std::mutex
+      ReceivedLock; // guards Received, ForwardPos (appended on the main thread, read by the worker)
+  std::string Received;
+  int32_t ForwardPos = 1; // 1-based: the first byte not yet handed to the producer
+  std::atomic<bool> ProcessPending{false};
+  std::atomic<bool> RequestTaken{false};
+  std::atomic<bool> ResponseComplete{false};
+  // Created by ProcessRequest on the main thread before RequestTaken is set; the worker uses it only after.
+  std::unique_ptr<tWSIOBase> Producer;
+  HANDLE ConnectedEvent = nullptr;
+  HANDLE ClosedEvent = nullptr;
+  // Auto-reset; set whenever bytes arrive, everything is sent, the reply completes or the state changes.
+  HANDLE WakeEvent = nullptr;
+  // Counts arrivals and state changes, so the worker runs ProcessRequest again only after one.
+  std::atomic<uint32_t> Changes{0};
+
+  // The request line; written on the main thread before RequestTaken is set, read-only afterwards.
+  std::string Version;
+  std::string Method;
+  std::string URL;
+  std::string Path;
+  std::string Query;
+
+protected:
+  bool FireDataAvailable(WORD error) override;
+  void FireDataSent(WORD error) override;
+  void FireChangeState(TSocketState oldState, TSocketState newState) override;
+  void FireSendData(int32_t bytesSent) override;
+
+private:
+  void Wake();
+  void NoteProgress();
+  void DispatchRequest();
+  void Refuse(int32_t code);
+  void QueueOnMainThread(const std::string& text);
+
+  std::atomic<bool> Connected{false}; // mirrors State == wsConnected for other threads
+  std::atomic<DWORD> LastProgress{0}; // GetTickCount of the last progress
+};

@@ -1,0 +1,130 @@
+#include "server/WSIOBase.h"
+
+#include "server/WSHThread.h"
+#include "server/WSHandler.h"
+#include "settings/CoreAPITools.h"
+
+const std::array<tErrorCode, 40> ErrorCodes = {{
+    {100, "Continue"},
+    {101, "Switching Protocols"},
+    {200, "OK"},
+    {201, "Created"},
+    {202, "Accepted"},
+    {203, "Non-Authoritative Information"},
+    {204, "No Content"},
+    {205, "Reset Content"},
+    {206, "Partial Content"},
+    {300, "Multiple Choices"},
+    {301, "Moved Permanently"},
+    {302, "Found"},
+    {303, "See Other"},
+    {304, "Not Modified"},
+    {305, "Use Proxy"},
+    {307, "Temporary Redirect"},
+    {400, "Bad Request"},
+    {401, "Unauthorized"},
+    {402, "Payment Required"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {406, "Not Acceptable"},
+    {407, "Proxy Authentication Required"},
+    {408, "Request Time-out"},
+    {409, "Conflict"},
+    {410, "Gone"},
+    {411, "Length Required"},
+    {412, "Precondition Failed"},
+    {413, "Request Entity Too Large"},
+    {414, "Request-URI Too Large"},
+    {415, "Unsupported Media Type"},
+    {416, "Requested range not satisfiable"},
+    {417, "Expectation Failed"},
+    {500, "Internal Server Error"},
+    {501, "Not Implemented"},
+    {502, "Bad Gateway"},
+    {503, "Service Unavailable"},
+    {504, "Gateway Time-out"},
+    {505, "HTTP Version not supported"},
+}};
+
+namespace {
+
+// Codes the server answers itself beyond the classic table.
+const std::array<tErrorCode, 1> kLaterCodes = {{{431, "Request Header Fields Too Large"}}};
+
+} // namespace
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n')
+      ++pos;
+  }
+  return lines;
+}
+
+std::string OptionValue(const std::vector<std::string>& options, const std::string& name) {
+  for (const std::string& line : options) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos && SameText(line.substr(0, equals), name))
+      return line.substr(equals + 1);
+  }
+  return "";
+}
+
+std::string ReasonPhrase(int32_t code) {
+  for (const tErrorCode& row : ErrorCodes)
+    if (row.Code == code)
+      return row.Reason;
+  for (const tErrorCode& row : kLaterCodes)
+    if (row.Code == code)
+      return row.Reason;
+  return "Unknown status";
+}
+
+std::string StatusHeaderLines(int32_t code, bool sendConnectionClose) {
+  std::string headers = "HTTP/1.0 " + std::to_string(code) + " " + ReasonPhrase(code) + "\r\n";
+  headers += std::string("Server: ") + kServerName + "\r\n";
+  headers += "Accept-ranges: bytes\r\n";
+  if (sendConnectionClose)
+    headers += "Connection: Close\r\n";
+  return headers;
+}
+
+tWSIOBase::tWSIOBase(tWSHandler& handler, const tVDirData& vdir)
+    : Handler(handler), VDir(vdir), Options(SplitLines(vdir.OtherText)) {}
+
+void tWSIOBase::ConnectionLost() {
+  Connected = false;
+}
+
+void tWSIOBase::HandleData(const std::string&) {}
+
+void tWSIOBase::SendReply(const std::string& text) {
+  Handler.QueueReply(text);
+}
+
+std::string tWSIOBase::StatusHeaders(int32_t code) const {
+  return StatusHeaderLines(code, Handler.Thread.SendConnectionClose);
+}
+
+std::string tWSIOBase::ContentLengthHeader(int32_t length) {
+  return "Content-Length: " + std::to_string(length) + "\r\n";
+}
+
+std::string tWSIOBase::GetOption(const std::string& name) const {
+  return OptionValue(Options, name);
+}
+
+void tWSIOBase::Finish() {
+  Handler.MarkResponseComplete();
+  Finished();
+}

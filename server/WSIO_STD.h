@@ -1,0 +1,29 @@
+// Serves files below a virtual directory's base folder.
+#pragma once
+
+#include <string>
+
+#include "server/WSIOBase.h"
+
+class tWSIO_STD : public tWSIOBase {
+public:
+  using tWSIOBase::tWSIOBase;
+
+  // Answers the request's Path with the whole file, or with the 404 reply. The text is not looked at, and
+  // only the first call answers: bytes arriving after the request must not send the reply a second time.
+  void HandleData(const std::string& text) override;
+
+  // "Content-type: " and the type of the extension ("binaty/data" when unknown), with its line break.
+  static std::string ContentTypeHeader(const std::string& extension);
+  // The file a request path names below basePath, upper-cased as requests are; "" when the path is refused:
+  // a ".." segment or a NUL byte would reach outside the folder.
+  static std::string FileNameFor(const std::string& path, const std::string& basePath,
+                                 const std::string& defFile);
+  // The text from the last "." of the name on, unless a "\" or ":" follows it; "" without one.
+  static std::string ExtensionOf(const std::string& fileName);
+  // The complete reply for a file's bytes; an empty body gets the 404 reply.
+  std::string ReplyFor(const std::string& fileName, const std::string& body) const;
+
+private:
+  bool Answered = false; // touched only by the thread that runs HandleData, one call at a time
+};

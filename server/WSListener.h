@@ -1,0 +1,38 @@
+// The listening socket of one configured listener: accepts connections and starts a worker for each.
+#pragma once
+
+#include <memory>
+
+#include "platform/win32.h"
+#include "server/WSHandler.h"
+#include "settings/ListenerData.h"
+#include "socket/WSocket.h"
+
+class tWSListener : public TWSocket {
+public:
+  tWSListener();
+  ~tWSListener() override;
+  void DispatchSocketMessage(TMessage& message) override;
+
+  // Takes a copy of the record and the class of the connections' handlers (tWSHandler when none is given).
+  void Configure(const tListenerData& record, tWSHandlerClass handlerClass = nullptr);
+  bool IsListening() const;
+  // Starts or stops listening; nothing before Configure.
+  void SetActive(bool active);
+
+  // Never changed after Configure; every connection holds a reference, so it outlives the listener.
+  std::shared_ptr<const tListenerData> Settings;
+  tWSHandlerClass HandlerClass = nullptr;
+
+  // A moment without free descriptors: accepting pauses this long before it is tried again.
+  static constexpr DWORD kAcceptBackOffMs = 100;
+  // Posted to the own window when the back-off is over.
+  static constexpr UINT kMsgResumeAccepting = WM_USER + 100;
+
+protected:
+  void FireSessionAvailable(WORD error) override;
+
+private:
+  void StartWorker(SOCKET accepted);
+  void BackOff();
+};
