@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/APIApp.h"
+#include "server/WSListener.h"
 #include "settings/CoreAPITools.h"
 #include "settings/KWSetManager.h"
 
@@ -11,14 +12,7 @@ bool ServiceMode = false;
 
 namespace {
 
-// Stands in for the listener class until it joins the build: it goes through the listener's whole life
-// (created per enabled record, started after all are configured, told to quit, freed in order).
-struct tListenerStandIn {
-  void Configure(const tListenerData& /*record*/) {}
-  void SetActive(bool /*active*/) {}
-  bool QuitSeen = false;
-};
-using tListenerList = std::vector<std::unique_ptr<tListenerStandIn>>;
+using tListenerList = std::vector<std::unique_ptr<tWSListener>>;
 
 constexpr int32_t kWindowLeft = 10;
 constexpr int32_t kWindowTop = 10;
@@ -36,8 +30,8 @@ void CreateListeners(const tKWSetManager& settings, tListenerList& listeners) {
     if (!record->Enabled) {
       continue;
     }
-    listeners.push_back(std::make_unique<tListenerStandIn>());
-    listeners.back()->Configure(*record);
+    listeners.push_back(std::make_unique<tWSListener>());
+    listeners.back()->Configure(*record, nullptr);
   }
 }
 
