@@ -45,5 +45,7 @@ struct hostent* WSAAPI ws_gethostbyname(const char* name);
 struct hostent* WSAAPI ws_gethostbyaddr(const char* addr, int len, int type);
 struct servent* WSAAPI ws_getservbyname(const char* name, const char* proto);
 struct protoent* WSAAPI ws_getprotobyname(const char* name);
+// Forgets the calling thread's inet_ntoa and get*by* results; run when a pooled thread starts anew.
+void ClearThreadResults();
 
 } // namespace kwsplat

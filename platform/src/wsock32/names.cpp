@@ -196,6 +196,13 @@ bool ReadPart(const char*& p, uint64_t& value) {
 
 } // namespace
 
+void ClearThreadResults() {
+  NtoaText[0] = '\0';
+  HostResult = HostStorage{};
+  ServiceResult = ServiceStorage{};
+  ProtocolResult = ProtocolStorage{};
+}
+
 u_short WSAAPI ws_htons(u_short value) {
   return Swap16(value);
 }

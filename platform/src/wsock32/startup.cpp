@@ -3,6 +3,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/src/Threading.h"
 #include "platform/src/wsock32/Notifier.h"
 #include "platform/src/wsock32/Procedures.h"
 
@@ -62,6 +63,11 @@ int WSAAPI ws_WSAStartup(WORD version, LPWSADATA data) {
   std::lock_guard<std::mutex> guard(StartupLock());
   if (int error = Notifier::Instance().Start())
     return error;
+  static bool resetRegistered = false; // under StartupLock
+  if (!resetRegistered) {
+    RegisterThreadReset(ClearThreadResults);
+    resetRegistered = true;
+  }
   StartCount.fetch_add(1, std::memory_order_acq_rel);
   FillData(granted, data);
   return 0;
