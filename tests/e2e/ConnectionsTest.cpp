@@ -1,0 +1,146 @@
+// How the running program treats connections: several at once, slow and stalled readers, clients that vanish,
+// and a moment without free descriptors.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/ServedSite.h"
+
+using namespace std::chrono_literals;
+
+namespace kwstest {
+namespace {
+
+using tClock = std::chrono::steady_clock;
+
+template <class tCondition> bool WaitFor(tCondition condition, std::chrono::milliseconds limit) {
+  const auto deadline = tClock::now() + limit;
+  while (!condition()) {
+    if (tClock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+std::string BigBody() {
+  std::string body(32 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+  return body;
+}
+
+class Connections : public testing::Test {
+protected:
+  void SetUp() override {
+    Site.Program.Folder().WriteFile("site/big.bin", Big);
+    Site.Start();
+  }
+  static const std::string Big;
+  ServedSite Site;
+};
+const std::string Connections::Big = BigBody();
+
+TEST_F(Connections, ClientsAreServedIndependently) {
+  tLoopbackClient stalled;
+  ASSERT_TRUE(stalled.Connect(static_cast<uint16_t>(Site.Port)));
+  ASSERT_TRUE(stalled.Send("GET /hello.txt HTTP/1.0\r\n"));
+
+  const std::string expected = FileReply("text/plain", "hello world\n");
+  std::vector<std::thread> clients;
+  std::atomic<int> good{0};
+  for (int i = 0; i < 16; ++i)
+    clients.emplace_back([&] {
+      if (Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n") == expected)
+        ++good;
+    });
+  for (std::thread& client : clients)
+    client.join();
+  EXPECT_EQ(good, 16);
+
+  ASSERT_TRUE(stalled.Send("\r\n"));
+  EXPECT_EQ(stalled.ReadToEnd(), expected);
+}
+
+TEST_F(Connections, SlowReaderOfALargeFileReceivesEveryByte) {
+  const std::string header =
+      std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders +
+      "Connection: Close\r\nContent-type: binaty/data\r\nContent-Length: " + std::to_string(Big.size()) +
+      "\r\n\r\n";
+  tLoopbackClient client;
+  client.SetReceiveBuffer(16 * 1024);
+  ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
+  ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
+  // Slow enough that the whole transfer takes longer than the connection time-out, but never stalled as long.
+  std::string received;
+  const auto start = tClock::now();
+  while (true) {
+    const std::string more = client.ReadSome(128 * 1024, 10s);
+    if (more.empty())
+      break;
+    received += more;
+    if (tClock::now() - start < 3s)
+      std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_FALSE(client.Reset);
+  EXPECT_GT(tClock::now() - start, std::chrono::milliseconds(kTestConnectTimeoutMs));
+  ASSERT_EQ(received.size(), header.size() + Big.size());
+  EXPECT_EQ(received.compare(0, header.size(), header), 0);
+  EXPECT_TRUE(received.compare(header.size(), Big.size(), Big) == 0) << "the body differs";
+}
+
+TEST_F(Connections, ReaderThatStopsReadingIsCutOff) {
+  tLoopbackClient client;
+  client.SetReceiveBuffer(16 * 1024);
+  ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
+  ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
+  ASSERT_NE(client.ReadSome(1024, 5s), "");
+  const int descriptorsWhileStalled = Site.DescriptorCount();
+  // The worker gives up once the time-out passed without progress, and closes the connection.
+  EXPECT_TRUE(WaitFor([&] { return Site.DescriptorCount() < descriptorsWhileStalled; },
+                      std::chrono::milliseconds(3 * kTestConnectTimeoutMs)));
+  const std::string rest = client.ReadToEnd(10s);
+  EXPECT_FALSE(client.TimedOut);
+  EXPECT_LT(rest.size(), Big.size());
+}
+
+TEST_F(Connections, ClientsThatCloseAtOnceLeaveNothingBehind) {
+  ASSERT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
+  const int descriptors = Site.DescriptorCount();
+  for (int i = 0; i < 200; ++i) {
+    tLoopbackClient client;
+    ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
+  }
+  EXPECT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
+  // Each worker closes its connection and destroys its handler as it ends.
+  EXPECT_TRUE(WaitFor([&] { return Site.DescriptorCount() <= descriptors; }, 10s))
+      << Site.DescriptorCount() << " descriptors, " << descriptors << " before";
+}
+
+TEST_F(Connections, ListenerServesAgainAfterDescriptorsRanOut) {
+  ASSERT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
+  const int limit = Site.DescriptorCount() + 8;
+  ASSERT_TRUE(Site.LimitDescriptors(static_cast<rlim_t>(limit)));
+  // More idle connections than descriptors: the last ones cannot be accepted while the first are held.
+  std::vector<std::unique_ptr<tLoopbackClient>> idle;
+  for (int i = 0; i < 24; ++i) {
+    idle.push_back(std::make_unique<tLoopbackClient>());
+    ASSERT_TRUE(idle.back()->Connect(static_cast<uint16_t>(Site.Port)));
+  }
+  EXPECT_TRUE(WaitFor([&] { return Site.DescriptorCount() >= limit - 1; }, 5s)) << Site.DescriptorCount();
+  std::this_thread::sleep_for(300ms); // several failed accepts in a row
+  idle.clear();
+  std::string reply;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        reply = Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n");
+        return reply == FileReply("text/plain", "hello world\n");
+      },
+      10s))
+      << reply;
+}
+
+} // namespace
+} // namespace kwstest

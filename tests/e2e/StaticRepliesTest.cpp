@@ -1,0 +1,127 @@
+// Whole replies of the running program, byte for byte, for files, errors and the ways a request is read.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/ServedSite.h"
+
+using namespace std::chrono_literals;
+
+namespace kwstest {
+namespace {
+
+class StaticReplies : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    Site = new ServedSite();
+    Site->Start();
+  }
+  static void TearDownTestSuite() {
+    delete Site;
+    Site = nullptr;
+  }
+  static ServedSite* Site;
+};
+ServedSite* StaticReplies::Site = nullptr;
+
+TEST_F(StaticReplies, FileComesWithStatusFixedHeadersTypeLengthAndBody) {
+  EXPECT_EQ(Site->Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
+}
+
+TEST_F(StaticReplies, RequestsAreAnsweredByKindAndPrefix) {
+  struct Case {
+    std::string request;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {"GET /missing.txt HTTP/1.0\r\n\r\n", kNotFoundReply},
+      {"GET /empty.txt HTTP/1.0\r\n\r\n", kNotFoundReply},
+      {"GET /noext HTTP/1.0\r\n\r\n", FileReply("binaty/data", "raw bytes")},
+      {"GET /odd.qqq HTTP/1.0\r\n\r\n", FileReply("binaty/data", "odd")},
+      {"GET /HELLO.TXT HTTP/1.0\r\n\r\n", FileReply("text/plain", "hello world\n")},
+      {"GET /cgi/run HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\nKWS Error: NOT DONE YET :("},
+      {"GET no-slash HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :("},
+      {"GET\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :("},
+      // The longest prefix wins, whatever the letter case on either side.
+      {"GET /docs/deep/d.txt HTTP/1.0\r\n\r\n", FileReply("text/plain", "deep d")},
+      {"GET /DOCS/a.htm HTTP/1.0\r\n\r\n", FileReply("text/html", "<p>docs a</p>")},
+      // Absolute targets lose scheme and host.
+      {"GET http://example.org/hello.txt HTTP/1.0\r\n\r\n", FileReply("text/plain", "hello world\n")},
+      {"GET http://example.org HTTP/1.0\r\n\r\n", FileReply("text/html", "<p>index</p>")},
+      // The default document of a folder, only where the directory names one.
+      {"GET / HTTP/1.0\r\n\r\n", FileReply("text/html", "<p>index</p>")},
+      {"GET /docs/ HTTP/1.0\r\n\r\n", kNotFoundReply},
+      {"GET /docs HTTP/1.0\r\n\r\n", kNotFoundReply},
+      {"GET /hello.txt?x=1 HTTP/1.0\r\n\r\n", FileReply("text/plain", "hello world\n")},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Site->Exchange(c.request), c.reply) << c.request;
+}
+
+TEST_F(StaticReplies, ConnectionLineAppearsUnlessTheRequestSaysClose) {
+  const std::string withLine = FileReply("text/plain", "hello world\n");
+  std::string withoutLine = withLine;
+  withoutLine.erase(withoutLine.find("Connection: Close\r\n"), 19);
+  EXPECT_EQ(Site->Exchange("GET /hello.txt HTTP/1.0\r\nConnection: close\r\n\r\n"), withoutLine);
+  EXPECT_EQ(Site->Exchange("GET /hello.txt HTTP/1.0\r\nconnection: CLOSE\r\n\r\n"), withoutLine);
+  EXPECT_EQ(Site->Exchange("GET /hello.txt HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"), withLine);
+}
+
+TEST_F(StaticReplies, PathsClimbingOutOfTheBaseFolderAreNotFound) {
+  const std::string nul("GET /hello.txt\0.htm HTTP/1.0\r\n\r\n", 33);
+  for (const std::string& request : {std::string("GET /../secret.txt HTTP/1.0\r\n\r\n"),
+                                     std::string("GET /..\\secret.txt HTTP/1.0\r\n\r\n"),
+                                     std::string("GET /docs/../../secret.txt HTTP/1.0\r\n\r\n"),
+                                     std::string("GET http://host/../secret.txt HTTP/1.0\r\n\r\n"),
+                                     std::string("GET /docs/..\\..\\secret.txt HTTP/1.0\r\n\r\n"), nul})
+    EXPECT_EQ(Site->Exchange(request), kNotFoundReply) << request;
+}
+
+TEST_F(StaticReplies, HeaderArrivingInPiecesIsAnsweredOnceComplete) {
+  tLoopbackClient client;
+  ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site->Port)));
+  for (const char* piece : {"GET /hel", "lo.txt HTT", "P/1.0\r\n", "Host: x\r\n"}) {
+    ASSERT_TRUE(client.Send(piece));
+    EXPECT_EQ(client.ReadSome(1, 150ms), "") << "answered before the blank line";
+  }
+  ASSERT_TRUE(client.Send("\r\n"));
+  EXPECT_EQ(client.ReadToEnd(), FileReply("text/plain", "hello world\n"));
+}
+
+TEST_F(StaticReplies, BodyIsAwaitedUntilItsContentLengthArrived) {
+  tLoopbackClient client;
+  ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site->Port)));
+  ASSERT_TRUE(client.Send("POST /hello.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\nab"));
+  EXPECT_EQ(client.ReadSome(1, 300ms), "") << "answered before the body was complete";
+  ASSERT_TRUE(client.Send("cde"));
+  EXPECT_EQ(client.ReadToEnd(), FileReply("text/plain", "hello world\n"));
+}
+
+TEST_F(StaticReplies, BytesAfterDispatchDoNotRepeatTheReply) {
+  const std::string reply = FileReply("text/plain", "hello world\n");
+  tLoopbackClient client;
+  ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site->Port)));
+  ASSERT_TRUE(client.Send("POST /hello.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\nab"));
+  std::string received;
+  while (received.size() < reply.size()) {
+    const std::string more = client.ReadSome(reply.size() - received.size(), 5s);
+    if (more.empty())
+      break;
+    received += more;
+  }
+  ASSERT_EQ(received, reply);
+  client.Send("\r\n");
+  EXPECT_EQ(client.ReadToEnd(), "");
+  EXPECT_FALSE(client.TimedOut);
+}
+
+TEST_F(StaticReplies, OversizedHeaderOrBodyIsRefusedAndClosed) {
+  const std::string longHeader = "GET / HTTP/1.0\r\nX-Long: " + std::string(70 * 1024, 'a');
+  const std::string header = Site->Exchange(longHeader);
+  EXPECT_EQ(header, std::string("HTTP/1.0 431 Request Header Fields Too Large\r\n") + kFixedHeaders +
+                        "Connection: Close\r\nContent-Length: 0\r\n\r\n");
+  const std::string body = Site->Exchange("POST / HTTP/1.0\r\nContent-Length: 5000000\r\n\r\nabc");
+  EXPECT_EQ(body, std::string("HTTP/1.0 413 Request Entity Too Large\r\n") + kFixedHeaders +
+                      "Connection: Close\r\nContent-Length: 0\r\n\r\n");
+}
+
+} // namespace
+} // namespace kwstest
