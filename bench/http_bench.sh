@@ -18,7 +18,8 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
-program=build/normal/host/KestruneWS
+# The program to measure: the first argument, or the normal build (made when missing).
+program=${1:-build/normal/host/KestruneWS}
 if [ ! -x "$program" ]; then
   bash scripts/build.sh normal -DKWS_BUILD_TESTS=OFF
 fi
@@ -43,7 +44,7 @@ mkdir -p "$work/site" "$work/kws" "$work/nginx"
 head -c 1024 /dev/urandom >"$work/site/1k.bin"
 head -c $((100 * 1024 * 1024)) /dev/urandom >"$work/site/100m.bin"
 
-cp "$repo/$program" "$work/kws/KestruneWS"
+cp "$(realpath "$program")" "$work/kws/KestruneWS"
 cat >"$work/kws/KestruneWebServer.Ini" <<INI
 [LISTENERS]
 COUNT=1

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/support/LoopbackClient.h"
@@ -24,6 +23,10 @@ inline constexpr int32_t kTestConnectTimeoutMs = 2000;
 class ServedSite {
 public:
   ServedSite() : Port(FreeLoopbackPort()), Program(Settings(Port)) {}
+  // A sanitizer build of the program reports races and memory errors on its standard error.
+  ~ServedSite() { EXPECT_EQ(Program.Stderr().find("Sanitizer"), std::string::npos) << Program.Stderr(); }
+  ServedSite(const ServedSite&) = delete;
+  ServedSite& operator=(const ServedSite&) = delete;
 
   // Writes the site, then starts the program and waits until it accepts connections.
   void Start() {
