@@ -38,8 +38,12 @@ void tWSHThread::Execute() {
       CloseGracefully(timeout);
     }
   }
-  // The socket belongs to the main thread: it is destroyed there, so no notification can reach it afterwards.
-  RunOnMainThread([this] { Handler.reset(); });
+  // The socket belongs to the main thread: it is closed and destroyed there, so no notification can reach it
+  // afterwards.
+  RunOnMainThread([this] {
+    Handler->Close();
+    Handler.reset();
+  });
 }
 
 // On the main thread, so that nothing the peer does can fall between adoption and the connected state.
@@ -78,8 +82,8 @@ void tWSHThread::Serve(DWORD timeout) {
   }
 }
 
-// Sending side first, so the reply's last bytes go out before the end; the handle is closed once the peer
-// has closed too, or after the time-out, when the system still delivers what it holds.
+// Sending side first, so the reply's last bytes go out before the end; the handle is closed (by Execute)
+// once the peer has closed too, or after the time-out, when the system still delivers what it holds.
 void tWSHThread::CloseGracefully(DWORD timeout) {
   bool shutDown = false;
   RunOnMainThread([this, &shutDown] {
@@ -89,5 +93,4 @@ void tWSHThread::CloseGracefully(DWORD timeout) {
   });
   if (shutDown)
     WaitForSingleObject(Handler->ClosedEvent, timeout);
-  RunOnMainThread([this] { Handler->Close(); });
 }

@@ -46,6 +46,8 @@ private:
 } // namespace
 
 tWSHandler::tWSHandler(tWSHThread& thread) : Thread(thread) {
+  // Replies are files: blocks this large cost one system call per block instead of one per Ethernet frame.
+  SendBlockSize = kReplyBlockSize;
   WakeEvent = NewEvent(false, false);
 }
 

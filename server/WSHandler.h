@@ -24,6 +24,8 @@ using tWSHandlerClass = std::unique_ptr<tWSHandler> (*)(tWSHThread& thread);
 // that, or beyond both bounds after dispatch, are read and dropped.
 inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
 inline constexpr size_t kMaxBodyBytes = 1024 * 1024;
+// The size of the send blocks a reply is queued in.
+inline constexpr int32_t kReplyBlockSize = 64 * 1024;
 
 class tWSHandler : public TWSocket {
 public:
