@@ -9,6 +9,7 @@
 namespace kwsplat {
 
 struct DisplayWindowSpec {
+  std::string ClassName;
   std::string Title;
   int X = 0;
   int Y = 0;

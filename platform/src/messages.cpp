@@ -404,6 +404,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
   }
   if (IsCaptionedTopLevel(dwStyle, hWndParent) && IsWindow(hwnd)) {
     DisplayWindowSpec spec;
+    spec.ClassName = cls->Name;
     spec.Title = window->Title;
     spec.X = create.x;
     spec.Y = create.y;
