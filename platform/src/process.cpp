@@ -39,7 +39,7 @@ struct Arguments {
   std::vector<char*> Pointers; // into Texts, ending with nullptr
 };
 // Never freed: __argv must outlive every static destructor.
-Arguments* gArguments = nullptr;
+__attribute__((used)) Arguments* gArguments = nullptr;
 
 // Runs before main and before other constructors: ParamStr may be asked for from anywhere.
 __attribute__((constructor(101))) void RecordArguments(int argc, char** argv, char**) {

@@ -13,6 +13,8 @@
 #include "platform/win32.h"
 #include "tests/support/TempFolder.h"
 
+using namespace std::string_literals;
+
 namespace {
 
 constexpr DWORD kSettingsBuffer = 2048;
@@ -107,7 +109,7 @@ TEST(ProfileReader, ValuesAreCutToTheBufferSize) {
 
 TEST(ProfileReader, AZeroByteEndsItsLineAndAByteOrderMarkIsSkipped) {
   kwstest::TempFolder folder;
-  std::string file = folder.WriteFile("s.ini", std::string("\xEF\xBB\xBF[S]\nk=ab\0cd\nm=1\n", 21));
+  std::string file = folder.WriteFile("s.ini", "\xEF\xBB\xBF[S]\nk=ab\0cd\nm=1\n"s);
   EXPECT_EQ(Read(file, "S", "k"), "ab");
   EXPECT_EQ(Read(file, "S", "m"), "1");
 }
