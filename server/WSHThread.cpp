@@ -7,7 +7,8 @@
 #include "server/WSListener.h"
 
 tWSHThread::tWSHThread(tWSHandlerClass handlerClass, tWSListener& listener, SOCKET socket)
-    : TThread(true, kStackSize), Handler(handlerClass(*this)), Socket(socket), Listener(&listener) {
+    : TThread(true, kStackSize), Handler(handlerClass(*this)), Socket(socket), Listener(&listener),
+      ListenerAlive(listener.AliveToken) {
   FreeOnTerminate = true;
 }
 
@@ -43,6 +44,8 @@ void tWSHThread::Execute() {
   RunOnMainThread([this] {
     Handler->Close();
     Handler.reset();
+    if (*ListenerAlive != nullptr)
+      (*ListenerAlive)->ConnectionEnded();
   });
 }
 

@@ -34,8 +34,10 @@ public:
   std::unique_ptr<tWSHandler> Handler; // created and destroyed on the main thread
   const SOCKET Socket;
   tWSListener* const Listener; // borrowed; used on the main thread only, during adoption
-  sockaddr_in PeerSockAddr{};  // written during adoption, read-only afterwards
-  std::string RemoteAddr;      // likewise
+  // The listener while it lives (nullptr afterwards); read on the main thread only.
+  const std::shared_ptr<tWSListener*> ListenerAlive;
+  sockaddr_in PeerSockAddr{}; // written during adoption, read-only afterwards
+  std::string RemoteAddr;     // likewise
   std::atomic<bool> SendConnectionClose{false};
 
 protected:

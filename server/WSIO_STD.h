@@ -21,8 +21,8 @@ public:
                                  const std::string& defFile);
   // The text from the last "." of the name on, unless a "\" or ":" follows it; "" without one.
   static std::string ExtensionOf(const std::string& fileName);
-  // The complete reply for a file's bytes; an empty body gets the 404 reply.
-  std::string ReplyFor(const std::string& fileName, const std::string& body) const;
+  // Sends the complete reply for a file's bytes; an empty body gets the 404 reply.
+  void SendFileReply(const std::string& fileName, const std::string& body);
 
 private:
   bool Answered = false; // touched only by the thread that runs HandleData, one call at a time

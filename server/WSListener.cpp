@@ -12,9 +12,11 @@ const char* const kAllAddresses = "0.0.0.0";
 
 } // namespace
 
-tWSListener::tWSListener() : Settings(std::make_shared<const tListenerData>()) {}
+tWSListener::tWSListener()
+    : Settings(std::make_shared<const tListenerData>()), AliveToken(std::make_shared<tWSListener*>(this)) {}
 
 tWSListener::~tWSListener() {
+  *AliveToken = nullptr;
   SetActive(false);
 }
 
@@ -77,6 +79,13 @@ void tWSListener::BackOff() {
     Sleep(kAcceptBackOffMs);
     PostMessageA(window, kMsgResumeAccepting, 0, 0);
   }).detach();
+}
+
+// Registering again makes the sockets library look for waiting connections once more, which it stops doing
+// while it has no descriptor to take them with.
+void tWSListener::ConnectionEnded() {
+  if (IsListening())
+    wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, kListenEvents);
 }
 
 void tWSListener::DispatchSocketMessage(TMessage& message) {

@@ -19,10 +19,15 @@ public:
   bool IsListening() const;
   // Starts or stops listening; nothing before Configure.
   void SetActive(bool active);
+  // A connection ended and freed its descriptor: connections that waited for one are looked at again.
+  void ConnectionEnded();
 
   // Never changed after Configure; every connection holds a reference, so it outlives the listener.
   std::shared_ptr<const tListenerData> Settings;
   tWSHandlerClass HandlerClass = nullptr;
+  // Points at this listener until it is destroyed; workers keep a copy to reach it afterwards, on the main
+  // thread, only while it lives.
+  const std::shared_ptr<tWSListener*> AliveToken;
 
   // A moment without free descriptors: accepting pauses this long before it is tried again.
   static constexpr DWORD kAcceptBackOffMs = 100;
