@@ -391,6 +391,24 @@ TEST_F(Wsock32Streams, NonBlockingCallsAnswer10035) {
   }
 }
 
+TEST_F(Wsock32Streams, ConnectingAgainAnswersAlreadyThenIsConnected) {
+  SOCKET listener = Listener();
+  SOCKET client = Tcp();
+  SetNonBlocking(client, true);
+  int result = ConnectTo(client, PortOf(listener));
+  if (result == 0)
+    return; // connected at once: nothing to ask again
+  ASSERT_EQ(ws.WSAGetLastError(), WSAEWOULDBLOCK);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatience);
+  int error = WSAEALREADY;
+  while (error == WSAEALREADY && std::chrono::steady_clock::now() < deadline) {
+    ASSERT_EQ(ConnectTo(client, PortOf(listener)), SOCKET_ERROR);
+    error = ws.WSAGetLastError();
+  }
+  EXPECT_EQ(error, WSAEISCONN);
+  EXPECT_EQ(SendText(client, "now"), 3);
+}
+
 TEST_F(Wsock32Streams, AtMarkHoldsWithoutUrgentData) {
   Pair pair = Connected();
   u_long atMark = 0;

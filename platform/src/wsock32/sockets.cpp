@@ -71,6 +71,19 @@ SOCKET AddSocket(int fd, int type, SocketPhase phase, bool nonBlocking) {
   return static_cast<SOCKET>(Sockets().Add(std::move(s)));
 }
 
+// connect while an attempt runs (s.Lock held): 10037 until it ends, then its outcome, which also ends the
+// attempt for the notifier.
+int ConnectAgain(SOCKET handle, Socket& s, net::Inet4 address) {
+  if (!s.NonBlocking)
+    return WinsockFail(WSAEALREADY); // another thread waits in its blocking connect
+  net::Result again = net::Connect(s.Fd, address);
+  if (again.Error == WSAEALREADY || again.Error == WSAEWOULDBLOCK)
+    return WinsockFail(WSAEALREADY);
+  int outcome = again.Ok() || again.Error == WSAEISCONN ? 0 : again.Error;
+  Notifier::Instance().ConnectEnded(handle, s, outcome);
+  return WinsockFail(outcome == 0 ? WSAEISCONN : outcome);
+}
+
 int Result(net::Result result) {
   if (!result.Ok())
     return WinsockFail(result.Error);
@@ -227,7 +240,7 @@ int WSAAPI ws_connect(SOCKET handle, const sockaddr* name, int namelen) {
   case SocketPhase::Connected:
     return WinsockFail(WSAEISCONN);
   case SocketPhase::Connecting:
-    return WinsockFail(WSAEALREADY);
+    return ConnectAgain(handle, *s, address.Address);
   case SocketPhase::Fresh:
     break;
   }
