@@ -208,7 +208,7 @@ void TThread::CheckSynchronize() {
     }
     {
       std::lock_guard<std::mutex> guard(sync.Lock);
-      request->Error = error;
+      request->Error = std::move(error); // no reference stays here: the caller alone ends the exception
       request->Done = true;
     }
     sync.Finished.notify_all();

@@ -455,7 +455,8 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     previous = window->Visible;
     window->Visible = visible;
   }
-  if (window->Real && window->Owner.get() == &CurrentThread() && previous != visible)
+  // Real is the owner's field: other threads change only the flag.
+  if (window->Owner.get() == &CurrentThread() && window->Real && previous != visible)
     DisplayWindowShown(hWnd, visible);
   return previous ? TRUE : FALSE;
 }
@@ -473,7 +474,7 @@ BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
     std::lock_guard<std::mutex> guard(window->Lock);
     window->Title = title;
   }
-  if (window->Real && window->Owner.get() == &CurrentThread())
+  if (window->Owner.get() == &CurrentThread() && window->Real)
     DisplayWindowTitle(hWnd, title);
   return TRUE;
 }

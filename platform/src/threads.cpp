@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <iterator>
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
@@ -217,11 +218,12 @@ public:
   bool Launch(const std::shared_ptr<ThreadObject>& job) {
     {
       std::lock_guard<std::mutex> guard(Lock);
-      for (auto it = Idle.begin(); it != Idle.end(); ++it) {
+      // The most recently parked first: its stack is the likeliest to be warm.
+      for (auto it = Idle.rbegin(); it != Idle.rend(); ++it) {
         PoolWorker* worker = *it;
         if (worker->StackBytes != job->StackBytes)
           continue;
-        Idle.erase(it);
+        Idle.erase(std::next(it).base());
         std::lock_guard<std::mutex> workerGuard(worker->Lock);
         worker->Job = job;
         worker->Cv.notify_one();

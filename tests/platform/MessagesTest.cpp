@@ -332,3 +332,58 @@ TEST(Windows, GetWindowThreadProcessIdNamesTheOwner) {
     DestroyWindow(window);
   });
 }
+
+TEST(Windows, AnEndingThreadsWindowsGoSilentlyAndPostsToThemFail) {
+  Recorder recorder;
+  HWND window = nullptr;
+  RunOnLayerThread([&] {
+    window = CreateRecordingWindow(recorder);
+    ASSERT_NE(window, nullptr);
+    PostMessageA(window, kTestMessage, 0, 0);
+  });
+  EXPECT_FALSE(IsWindow(window));
+  const std::vector<UINT> expected = {WM_NCCREATE, WM_CREATE};
+  EXPECT_EQ(recorder.Messages, expected);
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageA(window, kTestMessage, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST(MessageQueue, WaitMessageReturnsForANewMessageOnly) {
+  RunOnLayerThread([] {
+    const DWORD self = GetCurrentThreadId();
+    PostThreadMessageA(self, kTestMessage, 1, 0);
+    EXPECT_TRUE(WaitMessage()); // not looked at yet: returns at once
+    MSG msg;
+    // Looked at but left in the queue: WaitMessage now waits for the next post.
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, kTestMessage + 1, kTestMessage + 1, PM_REMOVE) == FALSE);
+    std::atomic<bool> posted{false};
+    std::thread poster([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      posted = true;
+      PostThreadMessageA(self, kTestMessage, 2, 0);
+    });
+    EXPECT_TRUE(WaitMessage());
+    EXPECT_TRUE(posted.load());
+    poster.join();
+  });
+}
+
+TEST(MessageQueue, DispatchRunsTheProcedureOnlyForLiveWindowsOfTheCaller) {
+  RunOnLayerThread([] {
+    Recorder recorder;
+    HWND window = CreateRecordingWindow(recorder);
+    MSG msg{};
+    msg.hwnd = window;
+    msg.message = kTestMessage;
+    DispatchMessageA(&msg);
+    std::thread other([&] { EXPECT_EQ(DispatchMessageA(&msg), 0); });
+    other.join();
+    DestroyWindow(window);
+    EXPECT_EQ(DispatchMessageA(&msg), 0);
+    msg.hwnd = nullptr;
+    EXPECT_EQ(DispatchMessageA(&msg), 0);
+    const std::vector<UINT> expected = {WM_NCCREATE, WM_CREATE, kTestMessage, WM_DESTROY, WM_NCDESTROY};
+    EXPECT_EQ(recorder.Messages, expected);
+  });
+}

@@ -154,9 +154,11 @@ TEST(Events, TimedWaitsNeverReturnEarly) {
     EXPECT_EQ(WaitForSingleObject(event, ms), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_GE(ElapsedMs(start), static_cast<long>(ms));
   }
-  auto start = Clock::now();
-  EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 60, QS_ALLINPUT), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_GE(ElapsedMs(start), 60);
+  RunOnLayerThread([event] { // a fresh, empty queue
+    auto start = Clock::now();
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 60, QS_ALLINPUT), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_GE(ElapsedMs(start), 60);
+  });
   CloseHandle(event);
 }
 
@@ -248,6 +250,31 @@ TEST(Events, NamedEventsAndBadHandlesFail) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_FALSE(SetEvent(event));
   EXPECT_FALSE(CloseHandle(event));
+  // Later objects never get the closed value.
+  for (int i = 0; i < 100; ++i) {
+    HANDLE next = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    ASSERT_NE(next, event);
+    CloseHandle(next);
+  }
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+}
+
+TEST(Events, WaitArgumentsAreChecked) {
+  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  HANDLE many[MAXIMUM_WAIT_OBJECTS + 1];
+  for (HANDLE& h : many)
+    h = event;
+  struct Case {
+    DWORD Count;
+    DWORD Error;
+  };
+  for (Case c : {Case{0, ERROR_INVALID_PARAMETER}, Case{MAXIMUM_WAIT_OBJECTS + 1, ERROR_INVALID_PARAMETER}}) {
+    SetLastError(0);
+    EXPECT_EQ(WaitForMultipleObjects(c.Count, many, FALSE, 0), WAIT_FAILED) << c.Count;
+    EXPECT_EQ(GetLastError(), c.Error) << c.Count;
+  }
+  EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, many, FALSE, 0), WAIT_OBJECT_0);
+  CloseHandle(event);
 }
 
 TEST(CriticalSections, AreRecursiveAndExclude) {

@@ -1,6 +1,7 @@
 #include "platform/src/posix/x11display.h"
 
 #include <atomic>
+#include <cerrno>
 #include <deque>
 #include <functional>
 #include <future>
@@ -13,6 +14,7 @@
 #include <X11/Xutil.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace kwsplat::posix {
@@ -45,28 +47,35 @@ public:
     return true;
   }
 
+  // The display thread only.
+  bool DisplayFailed() const { return IoFailed; }
+
   void Run() {
+    const int server = ConnectionNumber(Dpy);
     for (;;) {
-      pollfd fds[2] = {{ConnectionNumber(Dpy), POLLIN, 0}, {WakeRead, POLLIN, 0}};
       XFlush(Dpy);
-      if (IoFailed)
-        return End();
-      if (XPending(Dpy) == 0) {
-        if (IoFailed)
-          return End();
-        poll(fds, 2, -1);
-      }
-      char drain[64];
-      while (read(WakeRead, drain, sizeof drain) > 0) {
-      }
-      RunCommands();
-      while (!IoFailed && XPending(Dpy) > 0) {
+      while (!IoFailed && XEventsQueued(Dpy, QueuedAlready) > 0) {
         XEvent event;
         XNextEvent(Dpy, &event);
         Handle(event);
       }
       if (IoFailed)
         return End();
+      pollfd fds[2] = {{server, POLLIN, 0}, {WakeRead, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0)
+        continue;
+      if (fds[1].revents) {
+        char drain[64];
+        while (read(WakeRead, drain, sizeof drain) > 0) {
+        }
+        RunCommands();
+      }
+      if (fds[0].revents) {
+        // An ended server is noticed here, before Xlib reads the end and takes its error path.
+        if (ServerGone(server, fds[0].revents))
+          return End();
+        XEventsQueued(Dpy, QueuedAfterReading);
+      }
     }
   }
 
@@ -121,6 +130,7 @@ public:
     if (it == ByLayer.end())
       return;
     XDestroyWindow(Dpy, it->second);
+    XFlush(Dpy);
     ByDisplay.erase(it->second);
     ByLayer.erase(it);
   }
@@ -129,6 +139,7 @@ public:
     auto it = ByLayer.find(layerWindow);
     if (it != ByLayer.end())
       SetTitle(it->second, title);
+    XFlush(Dpy);
   }
 
   void Show(uintptr_t layerWindow, bool visible) {
@@ -139,9 +150,18 @@ public:
       XMapWindow(Dpy, it->second);
     else
       XUnmapWindow(Dpy, it->second);
+    XFlush(Dpy);
   }
 
 private:
+  static bool ServerGone(int server, short revents) {
+    if (revents & (POLLHUP | POLLERR))
+      return true;
+    char byte;
+    ssize_t got = recv(server, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+  }
+
   static void DisplayLost(Display*, void* self) {
     // Returning (instead of exiting, Xlib's default) leaves the connection unusable; Run notices.
     static_cast<X11Connection*>(self)->IoFailed = true;
@@ -211,13 +231,6 @@ private:
   std::mutex Lock; // guards Commands, Lost
   std::deque<Command> Commands;
   bool Lost = false;
-
-public:
-  bool IsLost() {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Lost;
-  }
-  bool DisplayFailed() const { return IoFailed; }
 };
 
 std::atomic<X11Connection*> gConnection{nullptr}; // set once, never freed: the thread may outlive main
@@ -252,45 +265,39 @@ bool X11Start(const X11Callbacks& callbacks) {
   return true;
 }
 
-bool X11Create(const X11WindowRequest& request) {
+// Hands work to the display thread and waits for it, so a window call has taken effect on return.
+// False when the display is gone.
+template <class Work> bool RunOnDisplay(Work work) {
   X11Connection* connection = gConnection.load();
   if (!connection)
     return false;
   auto done = std::make_shared<std::promise<bool>>();
-  std::future<bool> created = done->get_future();
-  bool queued = connection->Submit([connection, request, done] {
+  std::future<bool> finished = done->get_future();
+  bool queued = connection->Submit([connection, work, done] {
     if (connection->DisplayFailed()) {
       done->set_value(false);
       return;
     }
-    connection->Create(request);
+    work(*connection);
     done->set_value(!connection->DisplayFailed());
   });
-  return queued && created.get();
+  return queued && finished.get();
+}
+
+bool X11Create(const X11WindowRequest& request) {
+  return RunOnDisplay([&request](X11Connection& connection) { connection.Create(request); });
 }
 
 void X11Destroy(uintptr_t window) {
-  if (X11Connection* connection = gConnection.load())
-    connection->Submit([connection, window] {
-      if (!connection->DisplayFailed())
-        connection->Destroy(window);
-    });
+  RunOnDisplay([window](X11Connection& connection) { connection.Destroy(window); });
 }
 
 void X11SetTitle(uintptr_t window, const std::string& title) {
-  if (X11Connection* connection = gConnection.load())
-    connection->Submit([connection, window, title] {
-      if (!connection->DisplayFailed())
-        connection->Retitle(window, title);
-    });
+  RunOnDisplay([window, &title](X11Connection& connection) { connection.Retitle(window, title); });
 }
 
 void X11Show(uintptr_t window, bool visible) {
-  if (X11Connection* connection = gConnection.load())
-    connection->Submit([connection, window, visible] {
-      if (!connection->DisplayFailed())
-        connection->Show(window, visible);
-    });
+  RunOnDisplay([window, visible](X11Connection& connection) { connection.Show(window, visible); });
 }
 
 } // namespace kwsplat::posix
