@@ -4,7 +4,8 @@
 #include <cstring>
 
 TBuffer::TBuffer(int32_t capacity) : FCapacity(capacity > 0 ? capacity : kDefaultCapacity) {
-  Storage = std::make_unique<char[]>(static_cast<size_t>(FCapacity));
+  // Not zeroed: every byte is written before it is read.
+  Storage = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(FCapacity));
 }
 
 int32_t TBuffer::Write(const void* data, int32_t length) {
