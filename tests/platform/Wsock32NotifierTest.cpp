@@ -1,7 +1,9 @@
 // WSAAsyncSelect over loopback: which notifications come, when, in which order, and that none comes after a
 // cancel. Each test reads its window's queue with deadlines; a barrier connection proves that the notifier
 // has handled every earlier edge before the test asserts that something did not come.
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -298,7 +300,7 @@ TEST_F(Wsock32Notifier, QueuedNotificationsKeepTheClosedSocketsHandle) {
   Pair pair = Connected();
   ASSERT_EQ(Select(pair.Server, FD_READ), 0);
   ASSERT_EQ(SendText(pair.Client, "old"), 3);
-  EXPECT_EQ(Barrier(), (Notes{{pair.Server, FD_READ, 0}}));
+  EXPECT_EQ(Next(), (Note{pair.Server, FD_READ, 0}));
   ASSERT_EQ(SendText(pair.Client, "more"), 3 + 1);
   ASSERT_EQ(ReceiveText(pair.Server, 3), "old"); // posts read again: "more" waits
   SOCKET old = pair.Server;
@@ -393,6 +395,126 @@ TEST_F(Wsock32Notifier, CostsAboutOneSystemCallPerNotification) {
   uint64_t calls = after.SystemCalls - before.SystemCalls;
   EXPECT_GE(notes, static_cast<uint64_t>(kRounds));
   EXPECT_LE(calls, notes + notes / 5) << "re-enabling by recv must not cost epoll changes";
+}
+
+} // namespace
+
+namespace {
+
+constexpr UINT kLookupMessage = WM_USER + 2;
+using Wsock32Lookup = NotifierTest;
+
+// The next look-up reply: task handle, length and error.
+struct Reply {
+  WPARAM Task = 0;
+  WORD Length = 0;
+  WORD Error = 0;
+};
+
+std::optional<Reply> NextReply(TestWindow& window, DWORD timeoutMs = kPatience) {
+  std::optional<MSG> msg = window.NextMessage(timeoutMs);
+  if (!msg)
+    return std::nullopt;
+  EXPECT_EQ(msg->message, kLookupMessage);
+  return Reply{msg->wParam, WSAGETASYNCBUFLEN(msg->lParam), WSAGETASYNCERROR(msg->lParam)};
+}
+
+TEST_F(Wsock32Lookup, ByNameLaysTheEntryOutInTheCallersBuffer) {
+  std::vector<char> buffer(MAXGETHOSTSTRUCT + 1);
+  HANDLE task = ws.WSAAsyncGetHostByName(Window.Handle, kLookupMessage, "localhost", buffer.data(),
+                                         static_cast<int>(buffer.size()));
+  ASSERT_NE(task, nullptr);
+  std::optional<Reply> reply = NextReply(Window);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Task, reinterpret_cast<WPARAM>(task));
+  EXPECT_EQ(reply->Error, 0);
+  EXPECT_GT(reply->Length, sizeof(hostent));
+  EXPECT_LE(reply->Length, buffer.size());
+  hostent host;
+  std::memcpy(&host, buffer.data(), sizeof host);
+  EXPECT_EQ(host.h_addrtype, AF_INET);
+  EXPECT_EQ(host.h_length, 4);
+  EXPECT_STREQ(host.h_name, "localhost");
+  ASSERT_NE(host.h_addr_list[0], nullptr);
+  EXPECT_EQ(static_cast<uint8_t>(host.h_addr_list[0][0]), 127);
+  for (char** p = host.h_addr_list; *p; ++p) {
+    EXPECT_GE(*p, buffer.data());
+    EXPECT_LT(*p, buffer.data() + reply->Length);
+  }
+  EXPECT_EQ(ws.WSACancelAsyncRequest(task), SOCKET_ERROR) << "a finished look-up cannot be cancelled";
+  EXPECT_EQ(ws.WSAGetLastError(), WSAEALREADY);
+}
+
+TEST_F(Wsock32Lookup, ByAddressFindsTheName) {
+  std::vector<char> buffer(MAXGETHOSTSTRUCT + 1);
+  uint32_t loopback = static_cast<uint32_t>(ws.inet_addr("127.0.0.1"));
+  HANDLE task =
+      ws.WSAAsyncGetHostByAddr(Window.Handle, kLookupMessage, reinterpret_cast<const char*>(&loopback), 4,
+                               AF_INET, buffer.data(), static_cast<int>(buffer.size()));
+  ASSERT_NE(task, nullptr);
+  std::optional<Reply> reply = NextReply(Window);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Error, 0);
+  hostent host;
+  std::memcpy(&host, buffer.data(), sizeof host);
+  EXPECT_GT(std::strlen(host.h_name), 0u);
+}
+
+TEST_F(Wsock32Lookup, AShortBufferIsLeftAloneAndTheReplySaysWhatWasNeeded) {
+  std::vector<char> buffer(24, '\x5A');
+  HANDLE task = ws.WSAAsyncGetHostByName(Window.Handle, kLookupMessage, "localhost", buffer.data(),
+                                         static_cast<int>(buffer.size()));
+  ASSERT_NE(task, nullptr);
+  std::optional<Reply> reply = NextReply(Window);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Error, WSAENOBUFS);
+  EXPECT_GT(reply->Length, buffer.size());
+  EXPECT_EQ(std::count(buffer.begin(), buffer.end(), '\x5A'), 24);
+}
+
+TEST_F(Wsock32Lookup, ACancelledLookUpNeverWritesNorPosts) {
+  constexpr int kTasks = 40;
+  std::vector<std::vector<char>> buffers(kTasks, std::vector<char>(MAXGETHOSTSTRUCT, '\x5A'));
+  std::vector<WPARAM> cancelled, finished;
+  std::vector<bool> wasCancelled;
+  for (auto& buffer : buffers) {
+    HANDLE task = ws.WSAAsyncGetHostByName(Window.Handle, kLookupMessage, "localhost", buffer.data(),
+                                           static_cast<int>(buffer.size()));
+    ASSERT_NE(task, nullptr);
+    wasCancelled.push_back(ws.WSACancelAsyncRequest(task) == 0);
+    if (wasCancelled.back()) {
+      cancelled.push_back(reinterpret_cast<WPARAM>(task));
+      EXPECT_EQ(std::count(buffer.begin(), buffer.end(), '\x5A'), MAXGETHOSTSTRUCT);
+    } else {
+      EXPECT_EQ(ws.WSAGetLastError(), WSAEALREADY) << "only a finished look-up refuses";
+      finished.push_back(reinterpret_cast<WPARAM>(task));
+    }
+  }
+  if (!cancelled.empty()) {
+    EXPECT_EQ(ws.WSACancelAsyncRequest(reinterpret_cast<HANDLE>(cancelled.front())), SOCKET_ERROR);
+    EXPECT_EQ(ws.WSAGetLastError(), WSAEALREADY);
+  }
+  EXPECT_EQ(ws.WSACancelAsyncRequest(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(7))), SOCKET_ERROR);
+  EXPECT_EQ(ws.WSAGetLastError(), WSAEINVAL);
+
+  // Finished look-ups posted before their cancel failed; a later look-up's reply comes after all of them.
+  std::vector<char> last(MAXGETHOSTSTRUCT);
+  HANDLE final = ws.WSAAsyncGetHostByName(Window.Handle, kLookupMessage, "localhost", last.data(),
+                                          static_cast<int>(last.size()));
+  std::vector<WPARAM> replied;
+  for (;;) {
+    std::optional<Reply> reply = NextReply(Window);
+    ASSERT_TRUE(reply);
+    if (reply->Task == reinterpret_cast<WPARAM>(final))
+      break;
+    replied.push_back(reply->Task);
+  }
+  EXPECT_EQ(replied, finished);
+  for (size_t i = 0; i < buffers.size(); ++i) {
+    if (wasCancelled[i]) {
+      EXPECT_EQ(std::count(buffers[i].begin(), buffers[i].end(), '\x5A'), MAXGETHOSTSTRUCT) << i;
+    }
+  }
 }
 
 } // namespace

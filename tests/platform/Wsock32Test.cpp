@@ -55,7 +55,7 @@ TEST(Wsock32Module, LoadsByNameInAnyCaseAndExportsTheWinsockProcedures) {
 TEST(Wsock32Module, UnknownOrMiscasedNamesAreNotExported) {
   HMODULE module = LoadLibraryA("wsock32.dll");
   ASSERT_NE(module, nullptr);
-  for (const char* name : {"WSAFrobnicate", "Send", "WSAASYNCSELECT", "WSAAsyncGetHostByName"}) {
+  for (const char* name : {"WSAFrobnicate", "Send", "WSAASYNCSELECT", "wsaasyncgethostbyname"}) {
     SetLastError(0);
     EXPECT_EQ(GetProcAddress(module, name), nullptr) << name;
     EXPECT_EQ(GetLastError(), 127u) << name;

@@ -25,6 +25,9 @@ struct Api {
   LPFN_WSASETLASTERROR WSASetLastError;
   LPFN_WSAGETLASTERROR WSAGetLastError;
   LPFN_WSAASYNCSELECT WSAAsyncSelect;
+  LPFN_WSAASYNCGETHOSTBYNAME WSAAsyncGetHostByName;
+  LPFN_WSAASYNCGETHOSTBYADDR WSAAsyncGetHostByAddr;
+  LPFN_WSACANCELASYNCREQUEST WSACancelAsyncRequest;
   LPFN_SOCKET socket;
   LPFN_BIND bind;
   LPFN_LISTEN listen;
@@ -80,6 +83,9 @@ private:
     WSTEST_BIND(WSASetLastError);
     WSTEST_BIND(WSAGetLastError);
     WSTEST_BIND(WSAAsyncSelect);
+    WSTEST_BIND(WSAAsyncGetHostByName);
+    WSTEST_BIND(WSAAsyncGetHostByAddr);
+    WSTEST_BIND(WSACancelAsyncRequest);
     WSTEST_BIND(socket);
     WSTEST_BIND(bind);
     WSTEST_BIND(listen);

@@ -33,6 +33,12 @@ int WSAAPI ws_setsockopt(SOCKET s, int level, int optname, const char* optval, i
 int WSAAPI ws_getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
 int WSAAPI ws_ioctlsocket(SOCKET s, long cmd, u_long* argp);
 
+// Asynchronous host look-ups (resolver.cpp).
+HANDLE WSAAPI ws_WSAAsyncGetHostByName(HWND hWnd, u_int wMsg, const char* name, char* buf, int buflen);
+HANDLE WSAAPI ws_WSAAsyncGetHostByAddr(HWND hWnd, u_int wMsg, const char* addr, int len, int type, char* buf,
+                                       int buflen);
+int WSAAPI ws_WSACancelAsyncRequest(HANDLE hAsyncTaskHandle);
+
 // Byte order, address texts and the databases (names.cpp).
 u_short WSAAPI ws_htons(u_short value);
 u_short WSAAPI ws_ntohs(u_short value);

@@ -6,6 +6,7 @@
 #include "platform/src/Threading.h"
 #include "platform/src/wsock32/Notifier.h"
 #include "platform/src/wsock32/Procedures.h"
+#include "platform/src/wsock32/Resolver.h"
 
 namespace kwsplat {
 
@@ -79,7 +80,8 @@ int WSAAPI ws_WSACleanup() {
     return WinsockFail(WSANOTINITIALISED);
   if (StartCount.fetch_sub(1, std::memory_order_acq_rel) > 1)
     return 0;
-  // The last clean-up closes every socket left, without waiting for lingering data.
+  // The last clean-up ends every look-up and closes every socket left, without waiting for lingering data.
+  Resolver::Instance().CancelAll();
   std::vector<SOCKET> open;
   Sockets().ForEach([&open](uintptr_t handle, const std::shared_ptr<Socket>&) { open.push_back(handle); });
   for (SOCKET handle : open)
