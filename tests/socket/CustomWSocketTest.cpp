@@ -132,7 +132,8 @@ TEST(SocketSend, ZeroBytesQueueNothingAndStillReportDataSentLater) {
   TLoopbackListener server;
   TProbeSocket client;
   ASSERT_TRUE(ConnectPair(server, client));
-  RunLoopFor(50); // the write notification of the fresh connection
+  // The fresh connection's own write notification comes first.
+  ASSERT_TRUE(RunLoopUntil([&] { return client.DataSentCount == 1; }));
   client.DataSentCount = 0;
   bool inSend = true;
   bool firedInsideSend = false;
@@ -207,7 +208,7 @@ TEST(SocketClose, AbortOfAListenerStopsItAtOnce) {
 }
 
 TEST(SocketClose, ClosingWithUnreadBytesResetsThePeerAndFreesEverything) {
-  const int descriptorsBefore = kwstest::OpenDescriptorCount();
+  const int descriptorsBefore = sockettest::BaselineDescriptors();
   {
     TLoopbackListener server;
     kwstest::tLoopbackPeer peer;
@@ -308,7 +309,7 @@ TEST(SocketProperties, LocalAddrAndSendFlagsConvert) {
 
 TEST(SocketProperties, ListenFailuresReportAndLeaveNoDescriptor) {
   TLoopbackListener first;
-  const int descriptorsBefore = kwstest::OpenDescriptorCount();
+  const int descriptorsBefore = sockettest::BaselineDescriptors();
   TProbeSocket second;
   second.SetAddr("127.0.0.1");
   second.SetPort(std::to_string(first.Port));

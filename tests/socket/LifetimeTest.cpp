@@ -73,7 +73,7 @@ TEST(SocketLifetime, TenThousandObjectsHalfDestroyedOnAnotherThreadLeaveNothingB
   constexpr int kBatches = 100;
   constexpr int kPerBatch = 100;
   ASSERT_EQ(LiveSocketCount(), 0);
-  const int descriptorsBefore = kwstest::OpenDescriptorCount();
+  const int descriptorsBefore = sockettest::BaselineDescriptors();
   std::vector<HWND> windows;
   windows.reserve(kBatches * kPerBatch);
   {

@@ -10,6 +10,7 @@
 
 #include "platform/win32.h"
 #include "socket/WSocket.h"
+#include "tests/support/LoopbackPeer.h"
 
 namespace sockettest {
 
@@ -126,6 +127,13 @@ public:
   TCustomWSocket* Adopter = nullptr; // when set, adopts the next connections instead of a new probe
   uint16_t Port = 0;
 };
+
+// Descriptors open once the sockets library has run a listener: the notifier it starts on first use keeps
+// its own descriptors for the life of the process.
+inline int BaselineDescriptors() {
+  { TLoopbackListener warmUp; }
+  return kwstest::OpenDescriptorCount();
+}
 
 // Connects a client probe to the listener and runs the loop until both ends are connected.
 inline bool ConnectPair(TLoopbackListener& server, TProbeSocket& client) {

@@ -78,6 +78,7 @@ TEST(SocketTransfer, APeerThatResetsMidTransferEndsTheSessionOnce) {
   ASSERT_TRUE(peer.Connect(server.Port));
   ASSERT_TRUE(RunLoopUntil([&] { return server.Accepted.size() == 1; }));
   TProbeSocket& sender = *server.Accepted.at(0);
+  ASSERT_TRUE(RunLoopUntil([&] { return sender.DataSentCount == 1; })); // the fresh connection's
   sender.SendText(Pattern(16u << 20));
   EXPECT_FALSE(sender.AllSent());
   EXPECT_EQ(peer.Read(65536).size(), 65536u);
@@ -93,7 +94,7 @@ TEST(SocketTransfer, APeerThatResetsMidTransferEndsTheSessionOnce) {
 }
 
 TEST(SocketTransfer, APeerThatNeverReadsLeavesTheDataQueuedUntilClose) {
-  const int descriptorsBefore = kwstest::OpenDescriptorCount();
+  const int descriptorsBefore = sockettest::BaselineDescriptors();
   {
     TLoopbackListener server;
     kwstest::tLoopbackPeer peer;
@@ -101,7 +102,7 @@ TEST(SocketTransfer, APeerThatNeverReadsLeavesTheDataQueuedUntilClose) {
     ASSERT_TRUE(peer.Connect(server.Port));
     ASSERT_TRUE(RunLoopUntil([&] { return server.Accepted.size() == 1; }));
     TProbeSocket& sender = *server.Accepted.at(0);
-    RunLoopFor(20);
+    ASSERT_TRUE(RunLoopUntil([&] { return sender.DataSentCount == 1; })); // the fresh connection's
     const int dataSentBefore = sender.DataSentCount;
     sender.SendText(Pattern(8u << 20));
     RunLoopFor(200);
