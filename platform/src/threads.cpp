@@ -57,7 +57,8 @@ ThreadRegistry& Registry() {
 }
 
 thread_local ThreadState* tCurrent = nullptr;
-ThreadState* gMain = nullptr; // written once before main
+ThreadState* gMain = nullptr;                        // written once before main
+std::shared_ptr<ThreadState>* gMainRecord = nullptr; // keeps it; written once before main
 
 std::array<std::atomic<ThreadResetHook>, kMaxThreadResets> gResetHooks{};
 std::atomic<int> gResetCount{0};
@@ -393,8 +394,8 @@ std::shared_ptr<ThreadState> FindThread(uint32_t id) {
 }
 
 void InitMainThread() {
-  auto* main = new std::shared_ptr<ThreadState>(Registry().Add()); // never destroyed
-  gMain = main->get();
+  gMainRecord = new std::shared_ptr<ThreadState>(Registry().Add()); // never destroyed
+  gMain = gMainRecord->get();
   tCurrent = gMain;
 }
 
