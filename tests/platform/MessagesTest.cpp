@@ -1,5 +1,7 @@
 // Queues, retrieval filters, quit handling and window life cycle, across real threads.
 #include <atomic>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -385,5 +387,126 @@ TEST(MessageQueue, DispatchRunsTheProcedureOnlyForLiveWindowsOfTheCaller) {
     EXPECT_EQ(DispatchMessageA(&msg), 0);
     const std::vector<UINT> expected = {WM_NCCREATE, WM_CREATE, kTestMessage, WM_DESTROY, WM_NCDESTROY};
     EXPECT_EQ(recorder.Messages, expected);
+  });
+}
+
+namespace {
+
+CREATESTRUCTA gSeenCreate{};
+std::string gSeenName, gSeenClass;
+
+LRESULT CALLBACK KeepsCreateStruct(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CREATE) {
+    gSeenCreate = *reinterpret_cast<CREATESTRUCTA*>(lParam);
+    gSeenName = gSeenCreate.lpszName;
+    gSeenClass = gSeenCreate.lpszClass;
+  }
+  if (msg == kTestMessage)
+    throw std::runtime_error("from the window procedure");
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+int gDestroyCalls = 0;
+
+LRESULT CALLBACK DestroysAgain(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_DESTROY) {
+    ++gDestroyCalls;
+    EXPECT_TRUE(IsWindow(hwnd)); // still valid while it hears of its end
+    EXPECT_TRUE(DestroyWindow(hwnd));
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK Subclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == kTestMessage)
+    return 99;
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+} // namespace
+
+TEST(Windows, CreateSeesTheCreationParameters) {
+  RunOnLayerThread([] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = KeepsCreateStruct;
+    wc.lpszClassName = "KeepsCreateStruct";
+    RegisterClassA(&wc);
+    int parameter = 0;
+    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, "KeepsCreateStruct", "named", WS_POPUP, 1, 2, 30, 40,
+                                  nullptr, nullptr, nullptr, &parameter);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(gSeenCreate.lpCreateParams, &parameter);
+    EXPECT_EQ(gSeenCreate.x, 1);
+    EXPECT_EQ(gSeenCreate.y, 2);
+    EXPECT_EQ(gSeenCreate.cx, 30);
+    EXPECT_EQ(gSeenCreate.cy, 40);
+    EXPECT_EQ(static_cast<DWORD>(gSeenCreate.style), static_cast<DWORD>(WS_POPUP));
+    EXPECT_EQ(gSeenCreate.dwExStyle, static_cast<DWORD>(WS_EX_TOOLWINDOW));
+    EXPECT_EQ(gSeenName, "named");
+    EXPECT_EQ(gSeenClass, "KeepsCreateStruct");
+    DestroyWindow(window);
+  });
+}
+
+TEST(Windows, UnknownClassFailsAndAClassWithWindowsStaysRegistered) {
+  RunOnLayerThread([] {
+    SetLastError(0);
+    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr),
+              nullptr);
+    EXPECT_EQ(GetLastError(), 1407u);
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "HasAWindow";
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    HWND window = CreateWindowExA(0, "HasAWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(UnregisterClassA("HasAWindow", nullptr));
+    EXPECT_EQ(GetLastError(), 1412u);
+    DestroyWindow(window);
+    EXPECT_TRUE(UnregisterClassA("HasAWindow", nullptr));
+  });
+}
+
+TEST(Windows, ExceptionsFromTheProcedurePassThroughDispatch) {
+  RunOnLayerThread([] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = KeepsCreateStruct;
+    wc.lpszClassName = "KeepsCreateStruct";
+    RegisterClassA(&wc);
+    HWND window =
+        CreateWindowExA(0, "KeepsCreateStruct", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(PostMessageA(window, kTestMessage, 0, 0));
+    MSG msg;
+    ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_THROW(DispatchMessageA(&msg), std::runtime_error);
+    EXPECT_TRUE(IsWindow(window));
+    DestroyWindow(window);
+  });
+}
+
+TEST(Windows, DestroyingAgainFromDestroyEndsItOnce) {
+  RunOnLayerThread([] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DestroysAgain;
+    wc.lpszClassName = "DestroysAgain";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, "DestroysAgain", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(DestroyWindow(window));
+    EXPECT_EQ(gDestroyCalls, 1);
+    EXPECT_FALSE(IsWindow(window));
+  });
+}
+
+TEST(Windows, TheProcedureCanBeReplaced) {
+  RunOnLayerThread([] {
+    Recorder recorder;
+    HWND window = CreateRecordingWindow(recorder);
+    LONG_PTR previous = SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Subclass));
+    EXPECT_EQ(previous, reinterpret_cast<LONG_PTR>(RecordingProc));
+    MSG msg{};
+    msg.hwnd = window;
+    msg.message = kTestMessage;
+    EXPECT_EQ(DispatchMessageA(&msg), 99);
+    DestroyWindow(window);
   });
 }

@@ -219,3 +219,17 @@ TEST(TThreadLifecycle, SuspendIsForTheThreadItself) {
   }));
   thread.WaitFor();
 }
+
+TEST(TThreadLifecycle, WaitingForItselfIsAnError) {
+  std::atomic<bool> threw{false};
+  LambdaThread thread([&](LambdaThread& self) {
+    try {
+      self.WaitFor();
+    } catch (const Exception&) {
+      threw = true;
+    }
+  });
+  thread.Resume();
+  thread.WaitFor();
+  EXPECT_TRUE(threw.load());
+}

@@ -1,4 +1,5 @@
 // Threads, their reuse, events and waits.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -310,4 +311,45 @@ TEST(LastError, IsPerThread) {
   });
   other.join();
   EXPECT_EQ(GetLastError(), 77u);
+}
+
+namespace {
+
+// Touches `bytes` of stack; a stack smaller than that faults.
+template <size_t Bytes> DWORD WINAPI UseStack(LPVOID) {
+  volatile unsigned char block[Bytes];
+  for (size_t i = 0; i < Bytes; i += 512)
+    block[i] = static_cast<unsigned char>(i);
+  return block[Bytes / 2];
+}
+
+} // namespace
+
+TEST(Threads, StacksAreAtLeastTheDefaultOrTheMinimum) {
+  struct Case {
+    SIZE_T Requested;
+    LPTHREAD_START_ROUTINE Routine;
+  };
+  // 0 gives 1 MiB; a tiny request still gets 64 KiB.
+  for (Case c : {Case{0, UseStack<900 * 1024>}, Case{4096, UseStack<48 * 1024>}}) {
+    HANDLE thread = CreateThread(nullptr, c.Requested, c.Routine, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+  }
+}
+
+TEST(Threads, ManyShortThreadsEachGetTheirOwnId) {
+  constexpr int kThreads = 200;
+  std::vector<DWORD> ids;
+  for (int i = 0; i < kThreads; ++i) {
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, ReturnParameter, nullptr, 0, &id);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    ids.push_back(id);
+  }
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
 }
