@@ -176,7 +176,7 @@ protected:
   int32_t FLastError = 0;
   HWND FWindowHandle = nullptr;
   DWORD FWindowThread = 0; // the thread that made the window and dispatches its messages
-  char HostEntBuffer[MAXGETHOSTSTRUCT + 1] = {};
+  alignas(hostent) char HostEntBuffer[MAXGETHOSTSTRUCT + 1] = {}; // the look-up lays a hostent out here
   HANDLE DnsLookupHandle = nullptr;
   std::atomic<SOCKET> FSocketHandle{INVALID_SOCKET};
   std::string FAddr;
