@@ -300,7 +300,7 @@ TEST(Windows, WindowLongsCheckTheExtraBytes) {
       EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX)) << c.Index;
     }
     SetLastError(0);
-    EXPECT_EQ(GetWindowLongPtrA(window, 9), 0);
+    EXPECT_EQ(GetWindowLongPtrA(window, 13), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX));
     DestroyWindow(window);
   });

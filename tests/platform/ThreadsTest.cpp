@@ -47,6 +47,18 @@ DWORD WINAPI RecordStart(LPVOID parameter) {
   return 5;
 }
 
+DWORD WINAPI WaitForEvent(LPVOID event) {
+  return WaitForSingleObject(static_cast<HANDLE>(event), 10000);
+}
+
+DWORD WINAPI SuspendOnce(LPVOID parameter) {
+  auto* stage = static_cast<std::atomic<int>*>(parameter);
+  *stage = 1;
+  SuspendThread(GetCurrentThread());
+  *stage = 2;
+  return 0;
+}
+
 } // namespace
 
 TEST(Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
@@ -114,8 +126,7 @@ TEST(Threads, AReusedThreadGetsNewIdHandleAndCleanState) {
 
 TEST(Threads, SuspendOfAnotherThreadIsNotSupported) {
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  auto waitForEvent = [](LPVOID e) -> DWORD { return WaitForSingleObject(static_cast<HANDLE>(e), 10000); };
-  HANDLE thread = CreateThread(nullptr, 0, waitForEvent, event, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, WaitForEvent, event, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   SetLastError(0);
   EXPECT_EQ(SuspendThread(thread), static_cast<DWORD>(-1));
@@ -128,14 +139,8 @@ TEST(Threads, SuspendOfAnotherThreadIsNotSupported) {
 
 TEST(Threads, AThreadSuspendsItselfUntilResumed) {
   std::atomic<int> stage{0};
-  auto body = [](LPVOID p) -> DWORD {
-    auto* s = static_cast<std::atomic<int>*>(p);
-    *s = 1;
-    SuspendThread(GetCurrentThread());
-    *s = 2;
-    return 0;
-  };
-  HANDLE thread = CreateThread(nullptr, 0, body, &stage, 0, nullptr);
+
+  HANDLE thread = CreateThread(nullptr, 0, SuspendOnce, &stage, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   ASSERT_TRUE(WaitUntil([&] { return stage.load() == 1; }));
   EXPECT_EQ(WaitForSingleObject(thread, 50), static_cast<DWORD>(WAIT_TIMEOUT));
