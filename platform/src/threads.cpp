@@ -188,11 +188,13 @@ public:
     return std::move(Pending);
   }
 
+  // Before the record goes: nothing may reach it through Running afterwards.
+  void LeaveRecord() {
+    std::lock_guard<std::mutex> guard(Lock);
+    Running = nullptr;
+  }
+
   void EndRun(DWORD code) {
-    {
-      std::lock_guard<std::mutex> guard(Lock);
-      Running = nullptr;
-    }
     ExitCode = code;
     Set();
   }
@@ -281,6 +283,7 @@ DWORD ThreadPool::RunJob(ThreadObject& job) {
   for (int i = 0; i < hooks; ++i)
     gResetHooks[i].load(std::memory_order_relaxed)();
   DWORD code = job.Routine(job.Param);
+  job.LeaveRecord();
   EndThread(*state);
   state->Object.reset();
   tCurrent = nullptr;
