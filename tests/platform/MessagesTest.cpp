@@ -486,6 +486,7 @@ TEST(Windows, ExceptionsFromTheProcedurePassThroughDispatch) {
 
 TEST(Windows, DestroyingAgainFromDestroyEndsItOnce) {
   RunOnLayerThread([] {
+    gDestroyCalls = 0;
     WNDCLASSA wc{};
     wc.lpfnWndProc = DestroysAgain;
     wc.lpszClassName = "DestroysAgain";
