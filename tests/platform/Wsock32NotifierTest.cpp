@@ -130,6 +130,11 @@ TEST_F(Wsock32Notifier, AcceptedSocketTakesTheListenersModeButNotItsRegistration
   EXPECT_EQ(ReceiveText(accepted), "error 10035") << "non-blocking like its listener";
   ASSERT_EQ(SendText(client, "hi"), 2);
   EXPECT_EQ(Barrier(), Notes{});
+  u_long waiting = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatience);
+  while (waiting < 2 && std::chrono::steady_clock::now() < deadline)
+    ASSERT_EQ(ws.ioctlsocket(accepted, FIONREAD, &waiting), 0);
+  ASSERT_EQ(waiting, 2u) << "the bytes are there before the registration";
   ASSERT_EQ(Select(accepted, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE), 0);
   EXPECT_EQ(Next(), (Note{accepted, FD_READ, 0})) << "the registration posts what already holds";
   EXPECT_EQ(Next(), (Note{accepted, FD_WRITE, 0}));
