@@ -2,7 +2,7 @@
 // thread's message loop, against the same transfer with plain blocking sockets on two threads. Also prints
 // the notifier's system calls per notification. Not part of the test command.
 //
-// Usage: SocketThroughput [MiB]   (default 256)
+// Usage: SocketThroughput [MiB]   (default 256; each transfer runs three times and the best is printed)
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -53,7 +53,13 @@ struct ObjectResult {
   uint64_t Notifications = 0;
 };
 
-ObjectResult ObjectTransfer(size_t total) {
+// A sending socket with blocks of another size than the standard 1514 bytes.
+class TBlockSocket : public TWSocket {
+public:
+  explicit TBlockSocket(int32_t blockSize) { SendBlockSize = blockSize; }
+};
+
+ObjectResult ObjectTransfer(size_t total, int32_t blockSize) {
   TWSocket listener;
   std::unique_ptr<TWSocket> server;
   size_t received = 0;
@@ -73,7 +79,7 @@ ObjectResult ObjectTransfer(size_t total) {
   };
   listener.Listen();
 
-  TWSocket client;
+  TBlockSocket client(blockSize);
   client.SetAddr("127.0.0.1");
   client.SetPort(listener.BoundPort());
   client.Connect();
@@ -173,22 +179,38 @@ double PlainTransfer(size_t total, size_t sendBlock) {
 int main(int argc, char** argv) {
   const size_t mebibytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
   const size_t total = mebibytes << 20;
+  constexpr int kRounds = 3; // the best of each: the machine is shared
 
-  const ObjectResult objects = ObjectTransfer(total);
-  const double plainBlocks = PlainTransfer(total, TCustomWSocket::kSendBlockSize);
-  const double plainLarge = PlainTransfer(total, kPlainReceiveBuffer);
+  ObjectResult objects;
+  double largeBlocks = 0;
+  double plainBlocks = 0;
+  double plainLarge = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const ObjectResult standard = ObjectTransfer(total, TCustomWSocket::kSendBlockSize);
+    if (round == 0 || standard.Seconds < objects.Seconds) {
+      objects = standard;
+    }
+    const double large = ObjectTransfer(total, 65536).Seconds;
+    const double blocks = PlainTransfer(total, TCustomWSocket::kSendBlockSize);
+    const double plain = PlainTransfer(total, kPlainReceiveBuffer);
+    largeBlocks = round == 0 ? large : std::min(largeBlocks, large);
+    plainBlocks = round == 0 ? blocks : std::min(plainBlocks, blocks);
+    plainLarge = round == 0 ? plain : std::min(plainLarge, plain);
+  }
 
   const double objectRate = MiBPerSecond(total, objects.Seconds);
   const double blockRate = MiBPerSecond(total, plainBlocks);
   const double largeRate = MiBPerSecond(total, plainLarge);
-  std::printf("transfer: %zu MiB over 127.0.0.1\n", mebibytes);
-  std::printf("socket objects, one message loop (1514-byte send blocks, 64 KiB reads): %8.1f MiB/s\n",
+  std::printf("transfer: %zu MiB over 127.0.0.1, best of %d rounds\n", mebibytes, kRounds);
+  std::printf("socket objects, one message loop, 1514-byte send blocks, 64 KiB reads: %8.1f MiB/s\n",
               objectRate);
+  std::printf("socket objects, one message loop, 64 KiB send blocks, 64 KiB reads:    %8.1f MiB/s\n",
+              MiBPerSecond(total, largeBlocks));
   std::printf(
-      "plain blocking send/recv, 1514-byte sends, 64 KiB recv buffer:          %8.1f MiB/s  ratio %.2f\n",
+      "plain blocking send/recv, 1514-byte sends, 64 KiB recv buffer:         %8.1f MiB/s  ratio %.2f\n",
       blockRate, objectRate / blockRate);
   std::printf(
-      "plain blocking send/recv, 64 KiB sends, 64 KiB recv buffer:             %8.1f MiB/s  ratio %.2f\n",
+      "plain blocking send/recv, 64 KiB sends, 64 KiB recv buffer:            %8.1f MiB/s  ratio %.2f\n",
       largeRate, objectRate / largeRate);
   std::printf("notifier: %llu notifications, %llu system calls, %.3f system calls per notification\n",
               static_cast<unsigned long long>(objects.Notifications),
