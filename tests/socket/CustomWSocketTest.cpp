@@ -444,4 +444,65 @@ TEST(SocketMessages, APausedListenerHearsOfConnectionsAgainAfterResume) {
   EXPECT_TRUE(RunLoopUntil([&] { return server.Accepted.size() == 1; }));
 }
 
+TEST(SocketConnect, ARefusedConnectReportsItsErrorThenClosesWithNone) {
+  uint16_t closedPort = 0;
+  {
+    kwstest::tLoopbackPeer probe;
+    closedPort = probe.Listen(); // free now that the probe is gone
+  }
+  TProbeSocket client;
+  client.SetAddr("127.0.0.1");
+  client.SetPort(std::to_string(closedPort));
+  client.Connect();
+  ASSERT_TRUE(RunLoopUntil([&] { return client.SessionClosedCount == 1; }));
+  EXPECT_EQ(WithoutDataSent(client.Events),
+            (Events{"state closed>opened", "state opened>connecting", "state connecting>connected",
+                    "connected 10061", "state connected>closed", "closed 0"}));
+}
+
+TEST(SocketConnect, ConnectRefusesMissingSettingsAndASocketInUse) {
+  TProbeSocket socket;
+  EXPECT_EQ(RaisedMessage([&] { socket.Connect(); }), "Connect: No Port Specified");
+  socket.SetPort("80");
+  EXPECT_EQ(RaisedMessage([&] { socket.Connect(); }), "Connect: No IP Address Specified");
+  socket.SetAddr("127.0.0.1");
+  socket.SetProto("");
+  EXPECT_EQ(RaisedMessage([&] { socket.Connect(); }), "Connect: No Protocol Specified");
+  socket.SetProto("no-such-protocol");
+  EXPECT_EQ(RaisedMessage([&] { socket.Connect(); }),
+            "connect: WSocketResolveProto: Cannot convert protocol 'no-such-protocol'");
+  TLoopbackListener server;
+  EXPECT_EQ(RaisedMessage([&] { server.Listener.Connect(); }), "Connect: Socket already in use");
+}
+
+TEST(SocketDatagram, ADatagramListenerIsConnectedAtOnceAndReceivesWhatIsSentToIt) {
+  TProbeSocket receiver;
+  receiver.SetProto("udp");
+  receiver.SetAddr("127.0.0.1");
+  receiver.SetPort("0");
+  std::string got;
+  receiver.OnDataAvailable = [&](TCustomWSocket& socket, WORD) {
+    char datagram[64];
+    sockaddr_in from{};
+    int fromLength = sizeof(from);
+    const int n =
+        socket.ReceiveFrom(datagram, sizeof datagram, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n > 0) {
+      got.assign(datagram, static_cast<size_t>(n));
+    }
+  };
+  receiver.Listen();
+  EXPECT_EQ(WithoutDataSent(receiver.Events), (Events{"state closed>bound", "state bound>listening",
+                                                      "state listening>connected", "connected 0"}));
+  TProbeSocket sender;
+  sender.SetProto("udp");
+  sender.SetAddr("127.0.0.1");
+  sender.SetPort(receiver.BoundPort());
+  sender.Connect();
+  EXPECT_EQ(sender.State(), wsConnected);
+  EXPECT_EQ(sender.SendText("datagram"), 8);
+  EXPECT_TRUE(RunLoopUntil([&] { return got == "datagram"; }));
+  EXPECT_EQ(receiver.ReadCount(), 8);
+}
+
 } // namespace
