@@ -135,6 +135,12 @@ inline int BaselineDescriptors() {
   return kwstest::OpenDescriptorCount();
 }
 
+// Waits until the descriptors are back to a baseline: the sockets library may finish a close, or its own
+// shutdown, on a thread of its own a little later.
+inline bool DescriptorsBackTo(int baseline) {
+  return RunLoopUntil([baseline] { return kwstest::OpenDescriptorCount() == baseline; }, 5000);
+}
+
 // Connects a client probe to the listener and runs the loop until both ends are connected.
 inline bool ConnectPair(TLoopbackListener& server, TProbeSocket& client) {
   client.SetAddr("127.0.0.1");
