@@ -9,7 +9,9 @@
 // closed, then the window is destroyed on its own thread (a WM_CLOSE is posted to it from elsewhere).
 // A derived class whose notification overrides touch its own members, and whose objects may be destroyed
 // off the window's thread, calls UnbindWindow() first thing in its destructor: the base destructor runs
-// only after the derived members are gone.
+// only after the derived members are gone. For the same reason, the final OnChangeState that destruction
+// fires (never OnSessionClosed) must not reach into a derived object: clear such handlers there too.
+// Destroying an object from inside its own notification is not supported: use PostFree.
 #pragma once
 
 #include <atomic>
