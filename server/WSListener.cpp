@@ -1,7 +1,6 @@
 #include "server/WSListener.h"
 
-#include <thread>
-
+#include "platform/rtl/thread.h"
 #include "server/Mime.h"
 #include "server/WSHThread.h"
 #include "socket/WinsockAPI.h"
@@ -9,6 +8,26 @@
 namespace {
 
 const char* const kAllAddresses = "0.0.0.0";
+
+// Tells a listener's window, after a pause, that it may accept again. A post to a window that is gone by then
+// fails harmlessly, so the listener may be destroyed meanwhile.
+class tResumeLater : public TThread {
+public:
+  tResumeLater(HWND window, DWORD delayMs) : TThread(true, kStackSize), Window(window), DelayMs(delayMs) {
+    FreeOnTerminate = true;
+  }
+  static constexpr SIZE_T kStackSize = 64 * 1024;
+
+protected:
+  void Execute() override {
+    Sleep(DelayMs);
+    PostMessageA(Window, tWSListener::kMsgResumeAccepting, 0, 0);
+  }
+
+private:
+  const HWND Window;
+  const DWORD DelayMs;
+};
 
 } // namespace
 
@@ -73,12 +92,11 @@ void tWSListener::StartWorker(SOCKET accepted) {
 
 void tWSListener::BackOff() {
   wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, 0);
-  const HWND window = WindowHandle();
-  // A post to a window that is gone by then fails harmlessly.
-  std::thread([window] {
-    Sleep(kAcceptBackOffMs);
-    PostMessageA(window, kMsgResumeAccepting, 0, 0);
-  }).detach();
+  try {
+    std::make_unique<tResumeLater>(WindowHandle(), kAcceptBackOffMs).release()->Resume(); // frees itself
+  } catch (const std::exception&) {
+    // Without a thread the listener resumes when the next connection ends.
+  }
 }
 
 // Registering again makes the sockets library look for waiting connections once more, which it stops doing

@@ -121,6 +121,11 @@ TEST_F(Connections, ClientsThatCloseAtOnceLeaveNothingBehind) {
 }
 
 TEST_F(Connections, ListenerServesAgainAfterDescriptorsRanOut) {
+#ifdef __SANITIZE_ADDRESS__
+  // The undefined-behaviour checker built in with it opens a pipe to look at memory, and without a free
+  // descriptor it reports every object it checks as broken.
+  GTEST_SKIP() << "not meaningful in the address and undefined-behaviour sanitizer build";
+#endif
   ASSERT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
   const int limit = Site.DescriptorCount() + 8;
   ASSERT_TRUE(Site.LimitDescriptors(static_cast<rlim_t>(limit)));
