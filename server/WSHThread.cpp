@@ -88,12 +88,13 @@ void tWSHThread::Serve(DWORD timeout) {
 // Sending side first, so the reply's last bytes go out before the end; the handle is closed (by Execute)
 // once the peer has closed too, or after the time-out, when the system still delivers what it holds.
 void tWSHThread::CloseGracefully(DWORD timeout) {
-  bool shutDown = false;
-  RunOnMainThread([this, &shutDown] {
-    shutDown = Handler->IsConnected() && Handler->AllSent;
-    if (shutDown)
-      Handler->Shutdown(1);
-  });
-  if (shutDown)
+  if (!Handler->SendingShutDown)
+    RunOnMainThread([this] {
+      if (Handler->IsConnected() && Handler->AllSent && !Handler->SendingShutDown) {
+        Handler->SendingShutDown = true;
+        Handler->Shutdown(1);
+      }
+    });
+  if (Handler->SendingShutDown)
     WaitForSingleObject(Handler->ClosedEvent, timeout);
 }

@@ -200,6 +200,11 @@ bool tWSHandler::FireDataAvailable(WORD /*error*/) {
 void tWSHandler::FireDataSent(WORD error) {
   if (error == 0)
     AllSent = true;
+  // The whole reply is out: the sending side ends here at once, saving the worker a call to this thread.
+  if (IsDone() && IsConnected() && !SendingShutDown) {
+    SendingShutDown = true;
+    Shutdown(1);
+  }
   NoteProgress();
   Wake();
 }

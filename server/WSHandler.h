@@ -76,6 +76,8 @@ public:
   HANDLE WakeEvent = nullptr;
   // Counts arrivals and state changes, so the worker runs ProcessRequest again only after one.
   std::atomic<uint32_t> Changes{0};
+  // The sending side was shut down after the complete reply went out.
+  std::atomic<bool> SendingShutDown{false};
 
   // The request line; written on the main thread before RequestTaken is set, read-only afterwards.
   std::string Version;
