@@ -8,7 +8,7 @@
 
 namespace kwsplat {
 
-struct DisplayWindowSpec {
+struct DisplayWindowParams {
   std::string ClassName;
   std::string Title;
   int X = 0;
@@ -19,7 +19,7 @@ struct DisplayWindowSpec {
 };
 
 // True when the window got a real window on the display.
-bool DisplayWindowCreated(HWND window, const DisplayWindowSpec& spec);
+bool DisplayWindowCreated(HWND window, const DisplayWindowParams& params);
 void DisplayWindowDestroyed(HWND window);
 void DisplayWindowTitle(HWND window, const std::string& title);
 void DisplayWindowShown(HWND window, bool visible);

@@ -195,12 +195,12 @@ bool IsCaptionedTopLevel(DWORD style, HWND parent) {
   return parent == nullptr && (style & WS_CAPTION) == WS_CAPTION;
 }
 
-void AnnounceTopLevel(HWND hwnd, Window& window, const DisplayWindowSpec& spec) {
+void AnnounceTopLevel(HWND hwnd, Window& window, const DisplayWindowParams& params) {
   if (ClaimMain(hwnd)) {
     window.Main = true;
     MainWindowCreated(hwnd);
   }
-  window.Real = DisplayWindowCreated(hwnd, spec);
+  window.Real = DisplayWindowCreated(hwnd, params);
 }
 
 bool ValidFilter(HWND hwnd, MessageFilter& filter, ThreadState& self) {
@@ -403,15 +403,15 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     return nullptr;
   }
   if (IsCaptionedTopLevel(dwStyle, hWndParent) && IsWindow(hwnd)) {
-    DisplayWindowSpec spec;
-    spec.ClassName = cls->Name;
-    spec.Title = window->Title;
-    spec.X = create.x;
-    spec.Y = create.y;
-    spec.Width = create.cx;
-    spec.Height = create.cy;
-    spec.Icon = cls->Record.hIcon;
-    AnnounceTopLevel(hwnd, *window, spec);
+    DisplayWindowParams params;
+    params.ClassName = cls->Name;
+    params.Title = window->Title;
+    params.X = create.x;
+    params.Y = create.y;
+    params.Width = create.cx;
+    params.Height = create.cy;
+    params.Icon = cls->Record.hIcon;
+    AnnounceTopLevel(hwnd, *window, params);
   }
   if (dwStyle & WS_VISIBLE)
     ShowWindow(hwnd, SW_SHOW);

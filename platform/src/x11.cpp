@@ -17,7 +17,7 @@ namespace kwsplat {
 
 #ifdef KWSPLAT_NO_X11
 
-bool DisplayWindowCreated(HWND, const DisplayWindowSpec&) {
+bool DisplayWindowCreated(HWND, const DisplayWindowParams&) {
   return false;
 }
 void DisplayWindowDestroyed(HWND) {}
@@ -77,21 +77,21 @@ std::string ProgramName() {
 
 } // namespace
 
-bool DisplayWindowCreated(HWND window, const DisplayWindowSpec& spec) {
+bool DisplayWindowCreated(HWND window, const DisplayWindowParams& params) {
   if (!DisplayOpen())
     return false;
   posix::X11WindowRequest request;
   request.Window = reinterpret_cast<uintptr_t>(window);
-  request.Title = spec.Title;
-  request.X = spec.X;
-  request.Y = spec.Y;
-  request.Width = spec.Width;
-  request.Height = spec.Height;
+  request.Title = params.Title;
+  request.X = params.X;
+  request.Y = params.Y;
+  request.Width = params.Width;
+  request.Height = params.Height;
   request.InstanceName = ProgramName();
-  request.ClassName = spec.ClassName;
+  request.ClassName = params.ClassName;
   int w = 0, h = 0;
   const uint32_t* argb = nullptr;
-  if (spec.Icon && IconPixels(spec.Icon, w, h, argb) && w > 0 && h > 0 && argb) {
+  if (params.Icon && IconPixels(params.Icon, w, h, argb) && w > 0 && h > 0 && argb) {
     request.IconWidth = w;
     request.IconHeight = h;
     request.IconArgb.assign(argb, argb + static_cast<size_t>(w) * static_cast<size_t>(h));
