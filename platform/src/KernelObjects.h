@@ -19,8 +19,12 @@ public:
 // Never destroyed: threads still running at exit must not meet a destroyed table.
 HandleTable<KernelObject>& KernelHandles();
 
-inline void* ToHandle(uintptr_t value) { return reinterpret_cast<void*>(value); }
-inline uintptr_t FromHandle(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
+inline void* ToHandle(uintptr_t value) {
+  return reinterpret_cast<void*>(value);
+}
+inline uintptr_t FromHandle(const void* handle) {
+  return reinterpret_cast<uintptr_t>(handle);
+}
 
 template <class T> std::shared_ptr<T> FindKernelObject(const void* handle) {
   return std::dynamic_pointer_cast<T>(KernelHandles().Find(FromHandle(handle)));

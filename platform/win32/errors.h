@@ -51,6 +51,6 @@
 
 KWS_EXTERN_C DWORD WINAPI GetLastError(void);
 KWS_EXTERN_C void WINAPI SetLastError(DWORD dwErrCode);
-KWS_EXTERN_C DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
-                                         LPSTR lpBuffer, DWORD nSize, va_list* Arguments);
+KWS_EXTERN_C DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
+                                         DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize, va_list* Arguments);
 KWS_EXTERN_C HLOCAL WINAPI LocalFree(HLOCAL hMem);

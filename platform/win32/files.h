@@ -43,8 +43,9 @@ typedef struct _WIN32_FIND_DATAA {
 } WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
 KWS_EXTERN_C HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                                       LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                                       DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+                                       LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                       DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                                       HANDLE hTemplateFile);
 KWS_EXTERN_C BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                                   LPDWORD lpNumberOfBytesRead, LPVOID lpOverlapped);
 KWS_EXTERN_C DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,

@@ -100,9 +100,9 @@ typedef struct tagCREATESTRUCTA {
 KWS_EXTERN_C ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
 KWS_EXTERN_C BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
 KWS_EXTERN_C BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA lpWndClass);
-KWS_EXTERN_C HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
-                                         int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
-                                         HINSTANCE hInstance, LPVOID lpParam);
+KWS_EXTERN_C HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
+                                         DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
+                                         HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
 KWS_EXTERN_C BOOL WINAPI DestroyWindow(HWND hWnd);
 KWS_EXTERN_C BOOL WINAPI IsWindow(HWND hWnd);
 KWS_EXTERN_C BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);

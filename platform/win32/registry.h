@@ -32,5 +32,5 @@ KWS_EXTERN_C LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD l
                                              LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                                              LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                              LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
-KWS_EXTERN_C LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                             LPBYTE lpData, LPDWORD lpcbData);
+KWS_EXTERN_C LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
+                                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);

@@ -61,4 +61,5 @@ KWS_EXTERN_C LONG WINAPI InterlockedIncrement(LONG volatile* Addend);
 KWS_EXTERN_C LONG WINAPI InterlockedDecrement(LONG volatile* Addend);
 KWS_EXTERN_C LONG WINAPI InterlockedExchange(LONG volatile* Target, LONG Value);
 KWS_EXTERN_C LONG WINAPI InterlockedExchangeAdd(LONG volatile* Addend, LONG Value);
-KWS_EXTERN_C LONG WINAPI InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand);
+KWS_EXTERN_C LONG WINAPI InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange,
+                                                    LONG Comparand);

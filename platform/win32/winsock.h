@@ -220,9 +220,9 @@ typedef void(WSAAPI* LPFN_WSASETLASTERROR)(int iError);
 typedef int(WSAAPI* LPFN_WSAGETLASTERROR)(void);
 typedef int(WSAAPI* LPFN_WSACANCELASYNCREQUEST)(HANDLE hAsyncTaskHandle);
 typedef HANDLE(WSAAPI* LPFN_WSAASYNCGETHOSTBYNAME)(HWND hWnd, u_int wMsg, const char* name, char* buf,
-                                                    int buflen);
+                                                   int buflen);
 typedef HANDLE(WSAAPI* LPFN_WSAASYNCGETHOSTBYADDR)(HWND hWnd, u_int wMsg, const char* addr, int len, int type,
-                                                    char* buf, int buflen);
+                                                   char* buf, int buflen);
 typedef int(WSAAPI* LPFN_WSAASYNCSELECT)(SOCKET s, HWND hWnd, u_int wMsg, long lEvent);
 typedef struct servent*(WSAAPI* LPFN_GETSERVBYNAME)(const char* name, const char* proto);
 typedef struct protoent*(WSAAPI* LPFN_GETPROTOBYNAME)(const char* name);
@@ -237,7 +237,8 @@ typedef int(WSAAPI* LPFN_SENDTO)(SOCKET s, const char* buf, int len, int flags, 
                                  int tolen);
 typedef int(WSAAPI* LPFN_SEND)(SOCKET s, const char* buf, int len, int flags);
 typedef int(WSAAPI* LPFN_RECV)(SOCKET s, char* buf, int len, int flags);
-typedef int(WSAAPI* LPFN_RECVFROM)(SOCKET s, char* buf, int len, int flags, struct sockaddr* from, int* fromlen);
+typedef int(WSAAPI* LPFN_RECVFROM)(SOCKET s, char* buf, int len, int flags, struct sockaddr* from,
+                                   int* fromlen);
 typedef u_short(WSAAPI* LPFN_NTOHS)(u_short netshort);
 typedef u_short(WSAAPI* LPFN_HTONS)(u_short hostshort);
 typedef u_long(WSAAPI* LPFN_NTOHL)(u_long netlong);
