@@ -2,12 +2,11 @@
 // here, from many threads, so folder listings are cached and revalidated by the folder's modification time.
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
-#include <mutex>
 #include <unordered_map>
 
 #include "platform/src/Errors.h"
+#include "platform/src/FileStampCache.h"
 #include "platform/src/Paths.h"
 #include "platform/src/posix/FileSystem.h"
 #include "platform/win32.h"
@@ -18,14 +17,8 @@ namespace {
 
 constexpr size_t kMaxComponentBytes = 255;
 constexpr size_t kMaxCachedFolders = 4096;
-// Folder times tick coarsely (a kernel tick, two seconds on some file systems): a listing taken within this
-// span of the folder's last change could miss a change made in the same tick, so it is used once, not kept.
-constexpr int64_t kSettledNs = 2'000'000'000;
 
 struct CachedListing : DirectoryListing {
-  int64_t ModifiedNs = 0;
-  uint64_t Device = 0;
-  uint64_t Inode = 0;
   std::unordered_map<std::string, size_t> FirstByFolded; // folded name -> index in Names
 };
 
@@ -39,15 +32,8 @@ public:
       return error;
     if (info.Kind != posix::FileKind::Directory)
       return ENOTDIR;
-    {
-      std::lock_guard<std::mutex> guard(Lock);
-      auto it = Entries.find(folder);
-      if (it != Entries.end() && it->second->ModifiedNs == info.ModifiedNs &&
-          it->second->Device == info.Device && it->second->Inode == info.Inode) {
-        listing = it->second;
-        return 0;
-      }
-    }
+    if ((listing = Listings.Find(folder, info)))
+      return 0;
     auto fresh = std::make_shared<CachedListing>();
     error = posix::ListDirectory(folder, fresh->Names);
     if (error != 0)
@@ -55,29 +41,13 @@ public:
     std::sort(fresh->Names.begin(), fresh->Names.end());
     for (size_t i = 0; i < fresh->Names.size(); ++i)
       fresh->FirstByFolded.emplace(FoldCase(fresh->Names[i]), i);
-    fresh->ModifiedNs = info.ModifiedNs;
-    fresh->Device = info.Device;
-    fresh->Inode = info.Inode;
     listing = fresh;
-    if (!Settled(info.ModifiedNs))
-      return 0;
-    std::lock_guard<std::mutex> guard(Lock);
-    if (Entries.size() >= kMaxCachedFolders)
-      Entries.clear();
-    Entries[folder] = std::move(fresh);
+    Listings.Store(folder, info, std::move(fresh));
     return 0;
   }
 
 private:
-  static bool Settled(int64_t modifiedNs) {
-    auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-                   .count();
-    return now - modifiedNs > kSettledNs;
-  }
-
-  std::mutex Lock; // guards Entries
-  std::unordered_map<std::string, std::shared_ptr<const CachedListing>> Entries;
+  FileStampCache<CachedListing> Listings{kMaxCachedFolders};
 };
 
 // Never destroyed: worker threads may still resolve paths while static destructors run.

@@ -1,13 +1,12 @@
 // The profile (INI) reader. Settings are read at start-up and by plug-ins at any time, from any thread, so a
 // parsed file is cached per path and parsed again only when its size, time or inode change.
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <mutex>
 #include <string_view>
 #include <unordered_map>
 
 #include "platform/src/Errors.h"
+#include "platform/src/FileStampCache.h"
 #include "platform/src/Paths.h"
 #include "platform/src/posix/FileSystem.h"
 #include "platform/win32.h"
@@ -18,8 +17,6 @@ namespace {
 
 constexpr size_t kMaxProfileBytes = 64 * 1024 * 1024;
 constexpr size_t kMaxCachedProfiles = 64;
-// As for folder listings: a file changed within the last tick could change again without a new time.
-constexpr int64_t kSettledNs = 2'000'000'000;
 constexpr const char* kDefaultProfile = "win.ini";
 
 struct ProfileKey {
@@ -90,10 +87,6 @@ void Parse(std::string_view content, ParsedProfile& profile) {
   }
 }
 
-bool SameFile(const posix::FileInfo& a, const posix::FileInfo& b) {
-  return a.Size == b.Size && a.ModifiedNs == b.ModifiedNs && a.Inode == b.Inode && a.Device == b.Device;
-}
-
 class ProfileCache {
 public:
   // 0 or an errno.
@@ -102,14 +95,8 @@ public:
     int error = posix::StatPath(path, info);
     if (error != 0)
       return error;
-    {
-      std::lock_guard<std::mutex> guard(Lock);
-      auto it = Files.find(path);
-      if (it != Files.end() && SameFile(it->second->Info, info)) {
-        profile = it->second;
-        return 0;
-      }
-    }
+    if ((profile = Profiles.Find(path, info)))
+      return 0;
     auto fresh = std::make_shared<ParsedProfile>();
     std::string content;
     error = posix::ReadWholeFile(path, kMaxProfileBytes, content, fresh->Info);
@@ -117,25 +104,12 @@ public:
       return error;
     Parse(content, *fresh);
     profile = fresh;
-    if (!Settled(fresh->Info.ModifiedNs))
-      return 0;
-    std::lock_guard<std::mutex> guard(Lock);
-    if (Files.size() >= kMaxCachedProfiles)
-      Files.clear();
-    Files[path] = std::move(fresh);
+    Profiles.Store(path, profile->Info, profile);
     return 0;
   }
 
 private:
-  static bool Settled(int64_t modifiedNs) {
-    auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-                   .count();
-    return now - modifiedNs > kSettledNs;
-  }
-
-  std::mutex Lock; // guards Files
-  std::unordered_map<std::string, std::shared_ptr<const ParsedProfile>> Files;
+  FileStampCache<ParsedProfile> Profiles{kMaxCachedProfiles};
 };
 
 // Never destroyed: plug-ins may read settings while static destructors run.
