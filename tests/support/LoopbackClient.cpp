@@ -1,4 +1,5 @@
 #include "tests/support/LoopbackClient.h"
+#include "tests/support/LoopbackSocket.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -10,55 +11,14 @@
 
 namespace kwstest {
 
-namespace {
-
-using tClock = std::chrono::steady_clock;
-
-int RemainingMs(tClock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - tClock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-sockaddr_in LoopbackAddress(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-} // namespace
-
 tLoopbackClient::~tLoopbackClient() {
   Close();
 }
 
 bool tLoopbackClient::Connect(uint16_t port, std::chrono::milliseconds timeout) {
   Close();
-  Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (Fd < 0)
-    return false;
-  if (ReceiveBuffer > 0)
-    setsockopt(Fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
-  const int flags = fcntl(Fd, F_GETFL);
-  fcntl(Fd, F_SETFL, flags | O_NONBLOCK);
-  const sockaddr_in address = LoopbackAddress(port);
-  if (connect(Fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    if (errno != EINPROGRESS) {
-      Close();
-      return false;
-    }
-    pollfd p{Fd, POLLOUT, 0};
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (poll(&p, 1, static_cast<int>(timeout.count())) != 1 ||
-        getsockopt(Fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
-      Close();
-      return false;
-    }
-  }
-  fcntl(Fd, F_SETFL, flags);
-  return true;
+  Fd = ConnectLoopback(port, timeout, ReceiveBuffer);
+  return Fd >= 0;
 }
 
 bool tLoopbackClient::Send(const std::string& bytes) {
