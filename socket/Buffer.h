@@ -9,8 +9,12 @@ class TBuffer {
 public:
   static constexpr int32_t kDefaultCapacity = 1514;
 
-  // A capacity of 0 or less gives a block of kDefaultCapacity bytes.
+  // A capacity of 0 or less gives a block of kDefaultCapacity bytes. Standard-size storage is taken from,
+  // and given back to, a small per-thread stock of spares.
   explicit TBuffer(int32_t capacity);
+  ~TBuffer();
+  TBuffer(const TBuffer&) = delete;
+  TBuffer& operator=(const TBuffer&) = delete;
 
   // Copies as much of data as fits after WritePos (the consumed front is not reused while bytes remain
   // unread) and returns the count copied.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -54,6 +57,38 @@ TEST(Buffer, ANonPositiveCapacityGivesTheStandardBlock) {
     EXPECT_EQ(TBuffer(requested).Capacity(), 1514) << requested;
   }
   EXPECT_EQ(TBuffer(7).Capacity(), 7);
+}
+
+TEST(Buffer, AStandardBlockAfterAnotherStartsEmptyWithItsWholeCapacity) {
+  const std::string data(1514, 'x');
+  for (int round = 0; round < 3; ++round) {
+    TBuffer block(1514);
+    EXPECT_EQ(block.Peek().Length, 0);
+    EXPECT_EQ(block.Write(data.data(), 1514), 1514);
+    EXPECT_EQ(Unread(block), data);
+    block.Remove(100); // left part-read on purpose
+  }
+}
+
+// Blocks made on one thread and destroyed on another, more than one thread keeps in stock, and a block that
+// outlives its thread's stock at thread exit: the sanitizer builds see any storage lost or used after free.
+TEST(Buffer, BlocksMayDieOnAnotherThreadOrAfterTheirThreadsStock) {
+  std::vector<std::unique_ptr<TBuffer>> made;
+  std::thread maker([&] {
+    for (int i = 0; i < 500; ++i) {
+      made.push_back(std::make_unique<TBuffer>(1514));
+      made.back()->Write("abc", 3);
+    }
+  });
+  maker.join();
+  made.clear();
+
+  std::thread exiting([] {
+    thread_local std::unique_ptr<TBuffer> lastToGo; // made before the stock, so destroyed after it
+    lastToGo = std::make_unique<TBuffer>(1514);
+    lastToGo->Write("abc", 3);
+  });
+  exiting.join();
 }
 
 } // namespace
