@@ -51,8 +51,6 @@ double MiBPerSecond(size_t bytes, double seconds) {
   return static_cast<double>(bytes) / (1u << 20) / seconds;
 }
 
-// Object to object: the client sends through its queue, the adopted server socket reads kReceiveBuffer bytes
-// at a time.
 struct ObjectResult {
   double Seconds = 0;
   uint64_t SystemCalls = 0;
@@ -65,6 +63,8 @@ public:
   explicit TBlockSocket(int32_t blockSize) { SendBlockSize = blockSize; }
 };
 
+// Object to object: the client sends through its queue, the adopted server socket reads kReceiveBuffer bytes
+// at a time.
 ObjectResult ObjectTransfer(size_t total, int32_t blockSize) {
   TWSocket listener;
   std::unique_ptr<TWSocket> server;
