@@ -44,7 +44,7 @@ protected:
 const std::string Connections::Big = BigBody();
 
 TEST_F(Connections, ClientsAreServedIndependently) {
-  tLoopbackClient stalled;
+  tLoopbackPeer stalled;
   ASSERT_TRUE(stalled.Connect(static_cast<uint16_t>(Site.Port)));
   ASSERT_TRUE(stalled.Send("GET /hello.txt HTTP/1.0\r\n"));
 
@@ -69,7 +69,7 @@ TEST_F(Connections, SlowReaderOfALargeFileReceivesEveryByte) {
       std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders +
       "Connection: Close\r\nContent-type: binaty/data\r\nContent-Length: " + std::to_string(Big.size()) +
       "\r\n\r\n";
-  tLoopbackClient client;
+  tLoopbackPeer client;
   client.SetReceiveBuffer(16 * 1024);
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
   ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
@@ -92,7 +92,7 @@ TEST_F(Connections, SlowReaderOfALargeFileReceivesEveryByte) {
 }
 
 TEST_F(Connections, ReaderThatStopsReadingIsCutOff) {
-  tLoopbackClient client;
+  tLoopbackPeer client;
   client.SetReceiveBuffer(16 * 1024);
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
   ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
@@ -111,7 +111,7 @@ TEST_F(Connections, ClientsThatCloseAtOnceLeaveNothingBehind) {
   ASSERT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
   const int descriptors = Site.DescriptorCount();
   for (int i = 0; i < 200; ++i) {
-    tLoopbackClient client;
+    tLoopbackPeer client;
     ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
   }
   EXPECT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
@@ -130,9 +130,9 @@ TEST_F(Connections, ListenerServesAgainAfterDescriptorsRanOut) {
   const int limit = Site.DescriptorCount() + 8;
   ASSERT_TRUE(Site.LimitDescriptors(static_cast<rlim_t>(limit)));
   // More idle connections than descriptors: the last ones cannot be accepted while the first are held.
-  std::vector<std::unique_ptr<tLoopbackClient>> idle;
+  std::vector<std::unique_ptr<tLoopbackPeer>> idle;
   for (int i = 0; i < 24; ++i) {
-    idle.push_back(std::make_unique<tLoopbackClient>());
+    idle.push_back(std::make_unique<tLoopbackPeer>());
     ASSERT_TRUE(idle.back()->Connect(static_cast<uint16_t>(Site.Port)));
   }
   EXPECT_TRUE(WaitFor([&] { return Site.DescriptorCount() >= limit - 1; }, 5s)) << Site.DescriptorCount();

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/support/LoopbackClient.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/ProgramRunner.h"
 
 namespace kwstest {

@@ -76,7 +76,7 @@ TEST_F(StaticReplies, PathsClimbingOutOfTheBaseFolderAreNotFound) {
 }
 
 TEST_F(StaticReplies, HeaderArrivingInPiecesIsAnsweredOnceComplete) {
-  tLoopbackClient client;
+  tLoopbackPeer client;
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site->Port)));
   for (const char* piece : {"GET /hel", "lo.txt HTT", "P/1.0\r\n", "Host: x\r\n"}) {
     ASSERT_TRUE(client.Send(piece));
@@ -87,7 +87,7 @@ TEST_F(StaticReplies, HeaderArrivingInPiecesIsAnsweredOnceComplete) {
 }
 
 TEST_F(StaticReplies, BodyIsAwaitedUntilItsContentLengthArrived) {
-  tLoopbackClient client;
+  tLoopbackPeer client;
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site->Port)));
   ASSERT_TRUE(client.Send("POST /hello.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\nab"));
   EXPECT_EQ(client.ReadSome(1, 300ms), "") << "answered before the body was complete";
@@ -97,7 +97,7 @@ TEST_F(StaticReplies, BodyIsAwaitedUntilItsContentLengthArrived) {
 
 TEST_F(StaticReplies, BytesAfterDispatchDoNotRepeatTheReply) {
   const std::string reply = FileReply("text/plain", "hello world\n");
-  tLoopbackClient client;
+  tLoopbackPeer client;
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site->Port)));
   ASSERT_TRUE(client.Send("POST /hello.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\nab"));
   std::string received;

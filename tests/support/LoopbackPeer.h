@@ -1,5 +1,5 @@
-// A plain POSIX TCP endpoint on 127.0.0.1 for tests of the socket layer: it listens or connects, sends,
-// reads with deadlines, closes half-way, resets, or simply never reads.
+// The one plain TCP endpoint of the tests, on loopback: it listens or connects, sends, reads with deadlines,
+// closes half-way, resets, or simply never reads.
 #pragma once
 
 #include <chrono>
@@ -20,8 +20,9 @@ public:
 
   // Connects to 127.0.0.1:port; false when refused or timed out.
   bool Connect(uint16_t port, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-  // Listens on 127.0.0.1 on a free port; the port, or 0 on failure.
-  uint16_t Listen();
+  // Listens on a free port of 127.0.0.1 (of every local address with anyAddress, so that nobody else can
+  // listen on it); the port, or 0 on failure.
+  uint16_t Listen(bool anyAddress = false);
   // Takes one pending connection of Listen; false on time-out.
   bool Accept(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
@@ -29,6 +30,8 @@ public:
   bool Send(const std::string& bytes);
   // Reads exactly count bytes or until end, reset or time-out; Closed, Reset and TimedOut tell which.
   std::string Read(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Reads what one receive gives, at most count bytes, waiting up to the time-out for the first.
+  std::string ReadSome(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Reads until the other side closes or resets, or the time-out passes.
   std::string ReadToEnd(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
@@ -48,6 +51,13 @@ private:
   int ReceiveBuffer = 0;
 };
 
+// One connection, one request, everything until the server closes.
+std::string HttpExchange(uint16_t port, const std::string& request,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
+int FreeLoopbackPort();
+// Waits until a connection to 127.0.0.1:port succeeds.
+bool WaitForLoopbackPort(int port, std::chrono::milliseconds timeout);
 // Descriptors open in this process, counted in /proc/self/fd.
 int OpenDescriptorCount();
 

@@ -1,4 +1,5 @@
 #include "tests/support/ProgramRunner.h"
+#include "tests/support/Wait.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -20,23 +21,6 @@ extern char** environ;
 namespace kwstest {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr auto kPollInterval = std::chrono::milliseconds(5);
-
-// Polls `condition` until it holds or the deadline passes; true when it held.
-template <class Condition> bool WaitUntil(std::chrono::milliseconds timeout, Condition condition) {
-  auto deadline = Clock::now() + timeout;
-  for (;;) {
-    if (condition()) {
-      return true;
-    }
-    if (Clock::now() >= deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(kPollInterval);
-  }
-}
 
 std::string ReadFileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -171,7 +155,7 @@ std::optional<ExitStatus> ProgramRunner::WaitForExit(std::chrono::milliseconds t
   if (ChildPid <= 0) {
     throw std::logic_error("ProgramRunner has not started its program");
   }
-  if (WaitUntil(timeout, [this] { return Reap(false); })) {
+  if (WaitUntil([this] { return Reap(false); }, timeout, tPump::None)) {
     return Status;
   }
   return std::nullopt;
@@ -179,24 +163,26 @@ std::optional<ExitStatus> ProgramRunner::WaitForExit(std::chrono::milliseconds t
 
 bool ProgramRunner::WaitForSignalHandler(int signal, std::chrono::milliseconds timeout) {
   std::string statusFile = "/proc/" + std::to_string(ChildPid) + "/status";
-  return WaitUntil(timeout, [&] {
-    if (Reap(false)) {
-      return false;
-    }
-    std::ifstream in(statusFile);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.rfind("SigCgt:", 0) == 0) {
-        unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
-        return (caught >> (signal - 1) & 1) != 0;
-      }
-    }
-    return false;
-  });
+  return WaitUntil(
+      [&] {
+        if (Reap(false)) {
+          return false;
+        }
+        std::ifstream in(statusFile);
+        std::string line;
+        while (std::getline(in, line)) {
+          if (line.rfind("SigCgt:", 0) == 0) {
+            unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
+            return (caught >> (signal - 1) & 1) != 0;
+          }
+        }
+        return false;
+      },
+      timeout, tPump::None);
 }
 
 bool ProgramRunner::WaitForStderr(const std::string& text, std::chrono::milliseconds timeout) const {
-  return WaitUntil(timeout, [&] { return Stderr().find(text) != std::string::npos; });
+  return WaitUntil([&] { return Stderr().find(text) != std::string::npos; }, timeout, tPump::None);
 }
 
 std::string ProgramRunner::Stdout() const {
@@ -205,41 +191,6 @@ std::string ProgramRunner::Stdout() const {
 
 std::string ProgramRunner::Stderr() const {
   return ReadFileText(Dir.PathOf("stderr.txt"));
-}
-
-int FreeLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    throw std::runtime_error("socket failed");
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  close(fd);
-  if (!ok) {
-    throw std::runtime_error("cannot find a free loopback port");
-  }
-  return ntohs(address.sin_port);
-}
-
-bool WaitForLoopbackPort(int port, std::chrono::milliseconds timeout) {
-  return WaitUntil(timeout, [port] {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      return false;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
-  });
 }
 
 } // namespace kwstest

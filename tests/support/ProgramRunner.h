@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/TempFolder.h"
 
 namespace kwstest {
@@ -63,10 +64,5 @@ private:
   int ChildPid = -1;
   std::optional<ExitStatus> Status;
 };
-
-// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
-int FreeLoopbackPort();
-// Waits until a connection to 127.0.0.1:port succeeds.
-bool WaitForLoopbackPort(int port, std::chrono::milliseconds timeout);
 
 } // namespace kwstest
