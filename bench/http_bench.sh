@@ -18,10 +18,10 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
-# The program to measure: the first argument, or the normal build (made when missing).
-program=${1:-build/normal/host/KestruneWS}
+# The program to measure: the first argument, or the benchmark build (made when missing).
+program=${1:-build/bench/host/KestruneWS}
 if [ ! -x "$program" ]; then
-  bash scripts/build.sh normal -DKWS_BUILD_TESTS=OFF
+  bash scripts/build.sh bench -DKWS_BUILD_TESTS=OFF -DKWS_BUILD_BENCH=ON
 fi
 
 work=$(mktemp -d /tmp/kws-bench.XXXXXX)

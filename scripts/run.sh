@@ -3,5 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh normal -DKWS_BUILD_TESTS=OFF
-exec build/normal/host/KestruneWS "$@"
+# A folder of its own: the test builds must never reuse a cache configured without tests.
+bash scripts/build.sh run -DKWS_BUILD_TESTS=OFF
+exec build/run/host/KestruneWS "$@"

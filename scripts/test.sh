@@ -1,24 +1,46 @@
 #!/usr/bin/env bash
-# Installs what is needed, then builds and runs every test three times: a normal build, one under
-# AddressSanitizer + UndefinedBehaviorSanitizer and one under ThreadSanitizer.
+# Installs what is needed, checks the formatting, then builds and runs every test three times: a normal build,
+# one under AddressSanitizer + UndefinedBehaviorSanitizer and one under ThreadSanitizer. A pass that finds no
+# test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+
+echo "=== formatting"
+git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 status=0
+passed=0
+failed=0
 run() {
   local name=$1
   shift
   echo "=== $name build"
-  bash scripts/build.sh "$name" "$@"
+  bash scripts/build.sh "$name" -DKWS_BUILD_TESTS=ON "$@"
   echo "=== $name tests"
-  (cd "build/$name" && ctest --output-on-failure -j 2 --timeout 300) || status=1
+  local log="build/$name/ctest.log"
+  (cd "build/$name" && ctest --output-on-failure --no-tests=error -j 2 --timeout 300) | tee "$log" || status=1
+  # ctest's summary: "N% tests passed, F tests failed out of T"
+  local summary
+  summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)
+  if [ -z "$summary" ]; then
+    echo "=== $name: no test ran"
+    status=1
+    return
+  fi
+  local total bad
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+  bad=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$summary")
+  echo "=== $name: $total tests ran, $((total - bad)) passed, $bad failed"
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
 }
 run normal
 run asan -DKWS_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 run tsan -DKWS_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "$passed passed, $failed failed"
 exit $status
