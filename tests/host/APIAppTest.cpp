@@ -2,159 +2,101 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
 #include <thread>
 #include <vector>
 
 #include "platform/rtl/sysutils.h"
+#include "tests/support/Wait.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
 constexpr UINT kProbeMessage = WM_USER + 77;
 
-// Ends a message loop of the current thread that a fault keeps running, so the test fails instead of hanging.
-class LoopWatchdog {
-public:
-  explicit LoopWatchdog(std::chrono::seconds limit = std::chrono::seconds(10))
-      : Thread([this, limit, owner = GetCurrentThreadId()] {
-          std::unique_lock<std::mutex> lock(Lock);
-          if (!Done.wait_for(lock, limit, [this] { return Stopped; })) {
-            Fired = true;
-            PostThreadMessageA(owner, WM_QUIT, 0, 0);
-          }
-        }) {}
-  ~LoopWatchdog() {
-    {
-      std::lock_guard<std::mutex> lock(Lock);
-      Stopped = true;
+// Runs the loop; one that a fault keeps running is ended after a deadline, and then the result is false.
+bool LoopEnds(tAPIApp& app) {
+  std::atomic<bool> ended{false};
+  std::atomic<bool> stopped{false};
+  std::thread watchdog([&, owner = GetCurrentThreadId()] {
+    if (!kwstest::WaitUntil([&] { return ended.load(); }, 10s, kwstest::tPump::None)) {
+      stopped = true;
+      PostThreadMessageA(owner, WM_QUIT, 0, 0);
     }
-    Done.notify_all();
-    Thread.join();
-  }
-  bool HasFired() {
-    std::lock_guard<std::mutex> lock(Lock);
-    return Fired;
-  }
-
-private:
-  std::mutex Lock; // guards Stopped, Fired
-  std::condition_variable Done;
-  bool Stopped = false;
-  bool Fired = false;
-  std::thread Thread;
-};
-
-int CountQueuedQuits() {
-  int count = 0;
-  MSG msg{};
-  while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    ++count;
-  }
-  return count;
+  });
+  app.RunMessageLoop();
+  ended = true;
+  watchdog.join();
+  return !stopped;
 }
 
-void DrainQueue() {
-  MSG msg{};
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-  }
+// Removes the quit messages of this thread's queue and counts them.
+int TakeQueuedQuits() {
+  int count = 0;
+  for (MSG msg{}; PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);)
+    ++count;
+  return count;
 }
 
 // MainApp in a state a test can use: its window is a plain pop-up, never a real one on a display.
 class APIAppTest : public testing::Test {
 protected:
   void SetUp() override {
-    DrainQueue();
+    TakeQueuedQuits();
     MainApp = tAPIApp::Create();
     MainApp->WindowStyle = WS_POPUP;
   }
   void TearDown() override {
-    if (MainApp && MainApp->Handle != nullptr && IsWindow(MainApp->Handle)) {
+    if (MainApp && MainApp->Handle != nullptr && IsWindow(MainApp->Handle))
       DestroyWindow(MainApp->Handle);
-    }
     MainApp.reset();
     UnregisterClassA("tAPIApp", GetModuleHandleA(nullptr));
-    DrainQueue();
+    for (MSG msg{}; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) {
+    }
   }
 };
 
-TEST_F(APIAppTest, StartsWithTheDocumentedDefaults) {
-  EXPECT_EQ(MainApp->ClassName, "tAPIApp");
-  EXPECT_EQ(MainApp->Title, "Sample API Window");
-  EXPECT_EQ(MainApp->ClassStyle, 3u);
-  EXPECT_EQ(tAPIApp().WindowStyle, 0xCF0000u);
-  EXPECT_EQ(MainApp->ExStyle, 0u);
-  EXPECT_EQ(MainApp->Handle, nullptr);
-  EXPECT_FALSE(MainApp->Visible);
-}
-
-TEST_F(APIAppTest, SetupCreatesTheWindowAtOnceFromARegisteredClass) {
-  MainApp->Setup(10, 20, 220, 100, "Kestrune Web Server", true, nullptr);
-  ASSERT_NE(MainApp->Handle, nullptr);
-  EXPECT_TRUE(IsWindow(MainApp->Handle));
-  EXPECT_EQ(MainApp->Left, 10);
-  EXPECT_EQ(MainApp->Top, 20);
-  EXPECT_EQ(MainApp->Width, 220);
-  EXPECT_EQ(MainApp->Height, 100);
-  EXPECT_EQ(MainApp->Title, "Kestrune Web Server");
-  EXPECT_TRUE(MainApp->Visible);
-  EXPECT_NE(MainApp->DC, nullptr);
-  WNDCLASSA registered{};
-  ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "tAPIApp", &registered));
-  EXPECT_EQ(registered.lpfnWndProc, &tAPIApp::GlobalWindowProc);
-  EXPECT_EQ(registered.style, 3u);
-  EXPECT_EQ(registered.hbrBackground, reinterpret_cast<HBRUSH>(5));
-  EXPECT_EQ(MainApp->GetWindow(), MainApp->Handle);
-}
-
 TEST_F(APIAppTest, ClosingTheWindowPostsExactlyOneQuitAndEndsTheLoop) {
   MainApp->Setup(10, 10, 220, 100, "closing", true, nullptr);
-  HWND window = MainApp->Handle;
+  const HWND window = MainApp->Handle;
+  ASSERT_TRUE(IsWindow(window));
+  EXPECT_EQ(MainApp->GetWindow(), window);
   ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
-  LoopWatchdog watchdog;
-  EXPECT_EQ(MainApp->RunMessageLoop(), 0);
-  EXPECT_FALSE(watchdog.HasFired());
+  EXPECT_TRUE(LoopEnds(*MainApp));
   EXPECT_FALSE(IsWindow(window));
-  EXPECT_EQ(CountQueuedQuits(), 0);
+  EXPECT_EQ(TakeQueuedQuits(), 0);
 }
 
 TEST_F(APIAppTest, AHiddenWindowThatIsDestroyedStillEndsTheLoop) {
   MainApp->Setup(10, 10, 220, 100, "hidden", false, nullptr);
   ASSERT_TRUE(DestroyWindow(MainApp->Handle));
-  LoopWatchdog watchdog;
-  EXPECT_EQ(MainApp->RunMessageLoop(), 0);
-  EXPECT_FALSE(watchdog.HasFired());
+  EXPECT_TRUE(LoopEnds(*MainApp));
 }
 
 // A second window of the thread: counts its probe, then closes the main window.
-struct Seen {
-  static LRESULT CALLBACK Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == kProbeMessage) {
-      Count += static_cast<int>(wParam);
-      DestroyWindow(MainApp->Handle);
-      return 0;
-    }
+LRESULT CALLBACK CountingProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  static int count = 0;
+  if (msg != kProbeMessage)
     return DefWindowProcA(window, msg, wParam, lParam);
-  }
-  static inline int Count = 0;
-};
+  count += static_cast<int>(wParam);
+  DestroyWindow(MainApp->Handle);
+  return count;
+}
 
 TEST_F(APIAppTest, TheLoopDispatchesMessagesOfOtherWindowsOfTheThread) {
   MainApp->Setup(0, 0, 10, 10, "main", false, nullptr);
   WNDCLASSA other{};
-  other.lpfnWndProc = &Seen::Proc;
+  other.lpfnWndProc = &CountingProc;
   other.hInstance = GetModuleHandleA(nullptr);
   other.lpszClassName = "APIAppTestOther";
   ASSERT_NE(RegisterClassA(&other), 0);
-  HWND helper = CreateWindowExA(0, "APIAppTestOther", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                GetModuleHandleA(nullptr), nullptr);
-  ASSERT_NE(helper, nullptr);
+  const HWND helper = CreateWindowExA(0, "APIAppTestOther", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
   ASSERT_TRUE(PostMessageA(helper, kProbeMessage, 3, 0));
-  LoopWatchdog watchdog;
-  EXPECT_EQ(MainApp->RunMessageLoop(), 0);
-  EXPECT_FALSE(watchdog.HasFired());
-  EXPECT_EQ(Seen::Count, 3);
+  EXPECT_TRUE(LoopEnds(*MainApp));
+  MSG probe{helper, kProbeMessage, 0, 0, 0, {}};
+  EXPECT_EQ(DispatchMessageA(&probe), 3) << "the posted probe was not dispatched once";
   DestroyWindow(helper);
   UnregisterClassA("APIAppTestOther", GetModuleHandleA(nullptr));
 }
@@ -164,22 +106,18 @@ TEST_F(APIAppTest, ASecondObjectFindsTheClassRegisteredAndGetsNoWindow) {
   tAPIApp second;
   second.WindowStyle = WS_POPUP;
   second.Setup(10, 10, 220, 100, "second", true, nullptr);
-  EXPECT_EQ(second.Handle, nullptr);
   EXPECT_EQ(second.GetWindow(), nullptr);
-  LoopWatchdog watchdog;
-  EXPECT_EQ(second.RunMessageLoop(), 0);
-  EXPECT_FALSE(watchdog.HasFired());
+  EXPECT_TRUE(LoopEnds(second));
   EXPECT_TRUE(IsWindow(MainApp->Handle));
 }
 
 TEST_F(APIAppTest, AnObjectOfAnotherClassRegistersAClassOfItsOwnName) {
   class tOtherApp : public tAPIApp {
   public:
-    tOtherApp() : tAPIApp("tOtherApp") {}
+    tOtherApp() : tAPIApp("tOtherApp") { WindowStyle = WS_POPUP; }
   };
   MainApp->Setup(0, 0, 10, 10, "first", false, nullptr);
   tOtherApp other;
-  other.WindowStyle = WS_POPUP;
   other.Setup(0, 0, 10, 10, "other", false, nullptr);
   EXPECT_NE(other.Handle, nullptr);
   EXPECT_NE(other.Handle, MainApp->Handle);
@@ -187,59 +125,48 @@ TEST_F(APIAppTest, AnObjectOfAnotherClassRegistersAClassOfItsOwnName) {
   UnregisterClassA("tOtherApp", GetModuleHandleA(nullptr));
 }
 
-// Records the hooks in the order they are called.
+// Records the hooks in the order they are called; refuses the window at creation when asked.
 class RecordingExtension : public tAPIAppExtension {
 public:
-  explicit RecordingExtension(tAPIApp& app) : App(app) {}
-  static std::unique_ptr<tAPIAppExtension> Create(tAPIApp& app) {
-    auto extension = std::make_unique<RecordingExtension>(app);
-    Last = extension.get();
-    return extension;
-  }
-  void BeforeCreateWindow() override { Calls.push_back(App.Handle == nullptr ? "before" : "before-late"); }
-  void AfterCreateWindow() override { Calls.push_back(App.Handle != nullptr ? "after" : "after-early"); }
+  static std::unique_ptr<tAPIAppExtension> Create(tAPIApp&) { return std::make_unique<RecordingExtension>(); }
+  void BeforeCreateWindow() override { Calls += MainApp->Handle == nullptr ? "before " : "before-late "; }
+  void AfterCreateWindow() override { Calls += MainApp->Handle != nullptr ? "after " : "after-early "; }
   void WindowDestroyed() override {
     MSG msg{};
-    bool quitQueued = PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE);
-    Calls.push_back(quitQueued ? "destroyed-after-quit" : "destroyed-before-quit");
+    Calls +=
+        PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) ? "destroyed-after-quit" : "destroyed";
   }
   LRESULT HandleMessage(HWND window, tWindowMessageData& message) override {
-    if (message.Msg == kProbeMessage) {
-      Probe = message;
-      ProbeWindow = window;
-      return 42;
-    }
-    if (message.Msg == WM_CREATE) {
-      Calls.push_back("create");
-    }
+    if (message.Msg == kProbeMessage && window == MainApp->Handle)
+      return static_cast<LRESULT>(message.WParam) * 10 + message.LParam;
+    if (message.Msg == WM_CREATE)
+      Calls += "create ";
+    if (message.Msg == WM_CREATE && Refuse)
+      return -1;
     return tAPIAppExtension::HandleMessage(window, message);
   }
 
-  static inline RecordingExtension* Last = nullptr;
-  tAPIApp& App;
-  std::vector<std::string> Calls;
-  tWindowMessageData Probe;
-  HWND ProbeWindow = nullptr;
+  static inline std::string Calls;
+  static inline bool Refuse = false;
 };
 
 TEST_F(APIAppTest, TheExtensionSeesCreationMessagesAndDestruction) {
+  RecordingExtension::Calls.clear();
+  RecordingExtension::Refuse = false;
   MainApp->Setup(0, 0, 10, 10, "extended", false, &RecordingExtension::Create);
-  RecordingExtension* extension = RecordingExtension::Last;
-  ASSERT_NE(extension, nullptr);
-  ASSERT_EQ(MainApp->Extension.get(), extension);
-  HWND window = MainApp->Handle;
-  MSG probe{window, kProbeMessage, 7, 9, 0, {}};
-  EXPECT_EQ(DispatchMessageA(&probe), 42);
-  EXPECT_EQ(extension->ProbeWindow, window);
-  EXPECT_EQ(extension->Probe.Msg, kProbeMessage);
-  EXPECT_EQ(extension->Probe.WParam, 7u);
-  EXPECT_EQ(extension->Probe.LParam, 9);
-  ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
-  LoopWatchdog watchdog;
-  EXPECT_EQ(MainApp->RunMessageLoop(), 0);
-  EXPECT_FALSE(watchdog.HasFired());
-  EXPECT_EQ(extension->Calls,
-            (std::vector<std::string>{"before", "create", "after", "destroyed-after-quit"}));
+  ASSERT_NE(dynamic_cast<RecordingExtension*>(MainApp->Extension.get()), nullptr);
+  MSG probe{MainApp->Handle, kProbeMessage, 7, 9, 0, {}};
+  EXPECT_EQ(DispatchMessageA(&probe), 79);
+  ASSERT_TRUE(PostMessageA(MainApp->Handle, WM_CLOSE, 0, 0));
+  EXPECT_TRUE(LoopEnds(*MainApp));
+  EXPECT_EQ(RecordingExtension::Calls, "before create after destroyed-after-quit");
+}
+
+TEST_F(APIAppTest, AFailedWindowCreationRaisesAnError) {
+  RecordingExtension::Refuse = true;
+  EXPECT_THROW(MainApp->Setup(0, 0, 10, 10, "refused", false, &RecordingExtension::Create), EOSError);
+  RecordingExtension::Refuse = false;
+  EXPECT_EQ(MainApp->Handle, nullptr);
 }
 
 TEST_F(APIAppTest, AFailedRegistrationRaisesTheSystemError) {
@@ -258,26 +185,12 @@ TEST_F(APIAppTest, AFailedRegistrationRaisesTheSystemError) {
   EXPECT_EQ(nameless.Handle, nullptr);
 }
 
-// Refuses the window at creation.
-class RefusingExtension : public tAPIAppExtension {
-public:
-  static std::unique_ptr<tAPIAppExtension> Create(tAPIApp&) { return std::make_unique<RefusingExtension>(); }
-  LRESULT HandleMessage(HWND window, tWindowMessageData& message) override {
-    return message.Msg == WM_CREATE ? -1 : tAPIAppExtension::HandleMessage(window, message);
-  }
-};
-
-TEST_F(APIAppTest, AFailedWindowCreationRaisesAnError) {
-  EXPECT_THROW(MainApp->Setup(0, 0, 10, 10, "refused", false, &RefusingExtension::Create), EOSError);
-  EXPECT_EQ(MainApp->Handle, nullptr);
-}
-
 TEST_F(APIAppTest, WithoutMainAppTheClassProcedureStillQuitsOnDestruction) {
   MainApp.reset();
   EXPECT_EQ(tAPIApp::GlobalWindowProc(nullptr, WM_DESTROY, 0, 0), 0);
-  EXPECT_EQ(CountQueuedQuits(), 1);
+  EXPECT_EQ(TakeQueuedQuits(), 1);
   EXPECT_EQ(tAPIApp::GlobalWindowProc(nullptr, WM_NCCREATE, 0, 0), TRUE);
-  EXPECT_EQ(CountQueuedQuits(), 0);
+  EXPECT_EQ(TakeQueuedQuits(), 0);
 }
 
 } // namespace
