@@ -1,11 +1,8 @@
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/Wait.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
@@ -23,44 +19,30 @@ namespace kwstest {
 namespace {
 
 std::string ReadFileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
-  content << in.rdbuf();
+  content << std::ifstream(path, std::ios::binary).rdbuf();
   return content.str();
 }
 
 std::vector<std::string> BuildEnvironment(const EnvironmentChanges& changes) {
   std::vector<std::string> result;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry;
-    std::string name = text.substr(0, text.find('='));
-    if (changes.count(name) == 0) {
+    const std::string text = *entry;
+    if (changes.count(text.substr(0, text.find('='))) == 0)
       result.push_back(text);
-    }
   }
-  for (const auto& [name, value] : changes) {
-    if (value) {
+  for (const auto& [name, value] : changes)
+    if (value)
       result.push_back(name + "=" + *value);
-    }
-  }
   return result;
 }
 
 std::vector<char*> PointersTo(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
-  for (auto& text : texts) {
+  for (auto& text : texts)
     pointers.push_back(text.data());
-  }
   pointers.push_back(nullptr);
   return pointers;
-}
-
-int OpenOutput(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
-  }
-  return fd;
 }
 
 // In the child between fork and exec: async-signal-safe calls only.
@@ -70,24 +52,21 @@ int OpenOutput(const std::string& path) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
     signal(sig, SIG_DFL);
-  }
-  if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folder) != 0) {
+  if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folder) != 0)
     _exit(126);
-  }
   execve(program, argv, envp);
   _exit(127);
 }
 
 } // namespace
 
-ProgramRunner::ProgramRunner(const std::optional<std::string>& settingsText, const std::string& program) {
-  Program = Dir.PathOf(std::filesystem::path(program).filename().string());
+ProgramRunner::ProgramRunner(const std::optional<std::string>& settingsText, const std::string& program)
+    : Program(Dir.PathOf(std::filesystem::path(program).filename().string())) {
   std::filesystem::copy_file(program, Program);
-  if (settingsText) {
-    WriteSettings(*settingsText);
-  }
+  if (settingsText)
+    Dir.WriteFile("KestruneWebServer.Ini", *settingsText);
 }
 
 ProgramRunner::~ProgramRunner() {
@@ -98,84 +77,60 @@ ProgramRunner::~ProgramRunner() {
   }
 }
 
-void ProgramRunner::WriteSettings(const std::string& text) const {
-  Dir.WriteFile(kSettingsFile, text);
-}
-
 void ProgramRunner::Start(const std::vector<std::string>& arguments, const EnvironmentChanges& environment) {
-  if (ChildPid > 0) {
+  if (ChildPid > 0)
     throw std::logic_error("ProgramRunner starts its program once");
-  }
   std::vector<std::string> argTexts{Program};
   argTexts.insert(argTexts.end(), arguments.begin(), arguments.end());
   std::vector<std::string> envTexts = BuildEnvironment(environment);
   std::vector<char*> argv = PointersTo(argTexts);
   std::vector<char*> envp = PointersTo(envTexts);
-  int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  int out = OpenOutput(Dir.PathOf("stdout.txt"));
-  int err = OpenOutput(Dir.PathOf("stderr.txt"));
-  pid_t pid = fork();
-  if (pid == 0) {
+  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out = open(Dir.PathOf("stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = open(Dir.PathOf("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const pid_t pid = in < 0 || out < 0 || err < 0 ? -1 : fork();
+  if (pid == 0)
     ExecChild(Dir.Path().c_str(), Program.c_str(), argv.data(), envp.data(), in, out, err);
-  }
-  close(in);
-  close(out);
-  close(err);
-  if (pid < 0) {
-    throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
-  }
+  const int error = errno;
+  for (int fd : {in, out, err})
+    if (fd >= 0)
+      close(fd);
+  if (pid < 0)
+    throw std::runtime_error(std::string("cannot start the program: ") + std::strerror(error));
   ChildPid = pid;
 }
 
 bool ProgramRunner::Reap(bool block) {
-  if (Status) {
+  if (Status)
     return true;
-  }
   int raw = 0;
-  pid_t done = waitpid(ChildPid, &raw, block ? 0 : WNOHANG);
-  if (done != ChildPid) {
+  if (waitpid(ChildPid, &raw, block ? 0 : WNOHANG) != ChildPid)
     return false;
-  }
-  ExitStatus status;
-  status.Exited = WIFEXITED(raw);
-  status.Code = status.Exited ? WEXITSTATUS(raw) : -1;
-  status.Signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
-  Status = status;
+  Status = ExitStatus{WIFEXITED(raw) != 0, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
+                      WIFSIGNALED(raw) ? WTERMSIG(raw) : 0};
   return true;
 }
 
 bool ProgramRunner::SendSignal(int signal) {
-  if (ChildPid <= 0 || Reap(false)) {
-    return false;
-  }
-  return kill(ChildPid, signal) == 0;
+  return ChildPid > 0 && !Reap(false) && kill(ChildPid, signal) == 0;
 }
 
 std::optional<ExitStatus> ProgramRunner::WaitForExit(std::chrono::milliseconds timeout) {
-  if (ChildPid <= 0) {
+  if (ChildPid <= 0)
     throw std::logic_error("ProgramRunner has not started its program");
-  }
-  if (WaitUntil([this] { return Reap(false); }, timeout, tPump::None)) {
+  if (WaitUntil([this] { return Reap(false); }, timeout, tPump::None))
     return Status;
-  }
   return std::nullopt;
 }
 
 bool ProgramRunner::WaitForSignalHandler(int signal, std::chrono::milliseconds timeout) {
-  std::string statusFile = "/proc/" + std::to_string(ChildPid) + "/status";
+  const std::string statusFile = "/proc/" + std::to_string(ChildPid) + "/status";
   return WaitUntil(
       [&] {
-        if (Reap(false)) {
-          return false;
-        }
         std::ifstream in(statusFile);
-        std::string line;
-        while (std::getline(in, line)) {
-          if (line.rfind("SigCgt:", 0) == 0) {
-            unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
-            return (caught >> (signal - 1) & 1) != 0;
-          }
-        }
+        for (std::string line; !Reap(false) && std::getline(in, line);)
+          if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
         return false;
       },
       timeout, tPump::None);

@@ -23,12 +23,10 @@ struct ExitStatus {
 // Environment changes for a started program: a value sets the variable, nullopt removes it.
 using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 
-inline constexpr const char* kSettingsFile = "KestruneWebServer.Ini";
-
 class ProgramRunner {
 public:
-  // Copies `program` into a fresh temporary folder. With settings text, writes the settings file next to it,
-  // which is where the program looks first.
+  // Copies `program` into a fresh temporary folder; with settings text, writes the settings file beside it,
+  // where the program looks first.
   explicit ProgramRunner(const std::optional<std::string>& settingsText = std::nullopt,
                          const std::string& program = KWS_TEST_PROGRAM);
   // Kills and reaps a program still running; removes the folder.
@@ -36,13 +34,11 @@ public:
   ProgramRunner(const ProgramRunner&) = delete;
   ProgramRunner& operator=(const ProgramRunner&) = delete;
 
-  // The program's folder: put sites, plug-ins and further files here.
+  // The program's folder and current directory: put sites, plug-ins and further files here.
   const TempFolder& Folder() const { return Dir; }
-  const std::string& ProgramPath() const { return Program; }
-  void WriteSettings(const std::string& text) const;
 
-  // Starts the copy in its folder, as the leader of a process group of its own, with the test's environment
-  // changed by `environment`. Standard input is empty; standard output and error go to files.
+  // Starts the copy as the leader of a process group of its own, with the test's environment changed by
+  // `environment`. Standard input is empty; standard output and error go to files.
   void Start(const std::vector<std::string>& arguments = {}, const EnvironmentChanges& environment = {});
   int Pid() const { return ChildPid; }
   // Sends a signal to the running program; false when it has ended.
@@ -51,7 +47,6 @@ public:
   std::optional<ExitStatus> WaitForExit(std::chrono::milliseconds timeout);
   // Waits until the program has a handler installed for `signal` (so sending it no longer kills it).
   bool WaitForSignalHandler(int signal, std::chrono::milliseconds timeout);
-  // Waits until standard error contains `text`.
   bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout) const;
   std::string Stdout() const;
   std::string Stderr() const;

@@ -14,9 +14,8 @@ public:
 
   // The folder's absolute path, without a trailing separator.
   const std::string& Path() const { return FolderPath; }
-  // Path() + "/" + relative.
-  std::string PathOf(const std::string& relative) const;
-  // Writes `content` byte for byte to a file below the folder, creating missing folders on the way.
+  std::string PathOf(const std::string& relative) const { return FolderPath + "/" + relative; }
+  // Writes `content` byte for byte below the folder, creating missing folders on the way; gives its path.
   std::string WriteFile(const std::string& relative, const std::string& content) const;
   std::string MakeFolder(const std::string& relative) const;
 
