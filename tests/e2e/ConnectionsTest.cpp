@@ -7,23 +7,12 @@
 #include <vector>
 
 #include "tests/e2e/ServedSite.h"
-
-using namespace std::chrono_literals;
+#include "tests/support/Wait.h"
 
 namespace kwstest {
 namespace {
 
 using tClock = std::chrono::steady_clock;
-
-template <class tCondition> bool WaitFor(tCondition condition, std::chrono::milliseconds limit) {
-  const auto deadline = tClock::now() + limit;
-  while (!condition()) {
-    if (tClock::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 std::string BigBody() {
   std::string body(32 * 1024 * 1024, '\0');
@@ -38,7 +27,11 @@ protected:
     Site.Program.Folder().WriteFile("site/big.bin", Big);
     Site.Start();
   }
+  bool DescriptorsDropTo(int count, std::chrono::milliseconds timeout) {
+    return WaitUntil([&] { return Site.DescriptorCount() <= count; }, timeout, tPump::None);
+  }
   static const std::string Big;
+  const std::string Hello = FileReply("text/plain", "hello world\n");
   ServedSite Site;
 };
 const std::string Connections::Big = BigBody();
@@ -47,21 +40,15 @@ TEST_F(Connections, ClientsAreServedIndependently) {
   tLoopbackPeer stalled;
   ASSERT_TRUE(stalled.Connect(static_cast<uint16_t>(Site.Port)));
   ASSERT_TRUE(stalled.Send("GET /hello.txt HTTP/1.0\r\n"));
-
-  const std::string expected = FileReply("text/plain", "hello world\n");
   std::vector<std::thread> clients;
   std::atomic<int> good{0};
   for (int i = 0; i < 16; ++i)
-    clients.emplace_back([&] {
-      if (Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n") == expected)
-        ++good;
-    });
+    clients.emplace_back([&] { good += Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n") == Hello; });
   for (std::thread& client : clients)
     client.join();
   EXPECT_EQ(good, 16);
-
   ASSERT_TRUE(stalled.Send("\r\n"));
-  EXPECT_EQ(stalled.ReadToEnd(), expected);
+  EXPECT_EQ(stalled.ReadToEnd(), Hello);
 }
 
 TEST_F(Connections, SlowReaderOfALargeFileReceivesEveryByte) {
@@ -73,13 +60,10 @@ TEST_F(Connections, SlowReaderOfALargeFileReceivesEveryByte) {
   client.SetReceiveBuffer(16 * 1024);
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
   ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
-  // Slow enough that the whole transfer takes longer than the connection time-out, but never stalled as long.
+  // Paced so that the whole transfer outlasts the connection time-out, though no single stall does.
   std::string received;
   const auto start = tClock::now();
-  while (true) {
-    const std::string more = client.ReadSome(128 * 1024, 10s);
-    if (more.empty())
-      break;
+  for (std::string more; !(more = client.ReadSome(128 * 1024, 10s)).empty();) {
     received += more;
     if (tClock::now() - start < 3s)
       std::this_thread::sleep_for(5ms);
@@ -97,27 +81,24 @@ TEST_F(Connections, ReaderThatStopsReadingIsCutOff) {
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
   ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
   ASSERT_NE(client.ReadSome(1024, 5s), "");
-  const int descriptorsWhileStalled = Site.DescriptorCount();
-  // The worker gives up once the time-out passed without progress, and closes the connection.
-  // The limit leaves room for a sanitizer build, which needs seconds to queue the file.
-  EXPECT_TRUE(WaitFor([&] { return Site.DescriptorCount() < descriptorsWhileStalled; },
-                      std::chrono::milliseconds(3 * kTestConnectTimeoutMs) + 15s));
+  // Room for a sanitizer build, which needs seconds to queue the file.
+  EXPECT_TRUE(DescriptorsDropTo(Site.DescriptorCount() - 1,
+                                3 * std::chrono::milliseconds(kTestConnectTimeoutMs) + 15s));
   const std::string rest = client.ReadToEnd(10s);
   EXPECT_FALSE(client.TimedOut);
   EXPECT_LT(rest.size(), Big.size());
 }
 
 TEST_F(Connections, ClientsThatCloseAtOnceLeaveNothingBehind) {
-  ASSERT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
+  ASSERT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), Hello);
   const int descriptors = Site.DescriptorCount();
   for (int i = 0; i < 200; ++i) {
     tLoopbackPeer client;
     ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
   }
-  EXPECT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
-  // Each worker closes its connection and destroys its handler as it ends.
-  EXPECT_TRUE(WaitFor([&] { return Site.DescriptorCount() <= descriptors; }, 10s))
-      << Site.DescriptorCount() << " descriptors, " << descriptors << " before";
+  EXPECT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), Hello);
+  EXPECT_TRUE(DescriptorsDropTo(descriptors, 10s))
+      << Site.DescriptorCount() << " open, " << descriptors << " before";
 }
 
 TEST_F(Connections, ListenerServesAgainAfterDescriptorsRanOut) {
@@ -126,7 +107,7 @@ TEST_F(Connections, ListenerServesAgainAfterDescriptorsRanOut) {
   // descriptor it reports every object it checks as broken.
   GTEST_SKIP() << "not meaningful in the address and undefined-behaviour sanitizer build";
 #endif
-  ASSERT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), FileReply("text/plain", "hello world\n"));
+  ASSERT_EQ(Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), Hello);
   const int limit = Site.DescriptorCount() + 8;
   ASSERT_TRUE(Site.LimitDescriptors(static_cast<rlim_t>(limit)));
   // More idle connections than descriptors: the last ones cannot be accepted while the first are held.
@@ -135,16 +116,12 @@ TEST_F(Connections, ListenerServesAgainAfterDescriptorsRanOut) {
     idle.push_back(std::make_unique<tLoopbackPeer>());
     ASSERT_TRUE(idle.back()->Connect(static_cast<uint16_t>(Site.Port)));
   }
-  EXPECT_TRUE(WaitFor([&] { return Site.DescriptorCount() >= limit - 1; }, 5s)) << Site.DescriptorCount();
-  std::this_thread::sleep_for(300ms); // several failed accepts in a row
+  EXPECT_TRUE(WaitUntil([&] { return Site.DescriptorCount() >= limit - 1; }, 5s, tPump::None));
+  EXPECT_FALSE(Site.Program.WaitForExit(300ms)) << "ended while accepts failed:\n" << Site.Program.Stderr();
   idle.clear();
   std::string reply;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        reply = Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n");
-        return reply == FileReply("text/plain", "hello world\n");
-      },
-      10s))
+  EXPECT_TRUE(WaitUntil([&] { return (reply = Site.Exchange("GET /hello.txt HTTP/1.0\r\n\r\n")) == Hello; },
+                        10s, tPump::None))
       << reply;
 }
 

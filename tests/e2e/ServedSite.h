@@ -5,7 +5,6 @@
 
 #include <sys/resource.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -14,33 +13,49 @@
 
 namespace kwstest {
 
-inline constexpr const char* kServerLine = "Server: Kestrune Web Server 0.1.2.7\r\n";
 inline constexpr const char* kFixedHeaders =
     "Server: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\n";
 inline constexpr int32_t kTestConnectTimeoutMs = 2000;
 
-// Site layout below the program's folder: site/ is the web root, secret.txt lies beside it.
+// The complete reply for a file, as a request without a Connection header gets it.
+inline std::string FileReply(const std::string& type, const std::string& body) {
+  return std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders + "Connection: Close\r\nContent-type: " + type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+inline const std::string kNotFoundReply =
+    std::string("HTTP/1.0 404 Not Found\r\n") + kFixedHeaders + "Connection: Close\r\n\r\nFILE NOT FOUND :(";
+
+// Site layout below the program's folder, which is its current directory: site/ is the web root, secret.txt
+// lies beside it.
 class ServedSite {
 public:
-  ServedSite() : Port(FreeLoopbackPort()), Program(Settings(Port)) {}
+  ServedSite()
+      : Port(FreeLoopbackPort()),
+        Program("[LISTENERS]\nCOUNT=1\nLISTENER1=T\n[T.GENERAL]\nPORT=" + std::to_string(Port) +
+                "\nCONNECTTIMEOUT=" + std::to_string(kTestConnectTimeoutMs) +
+                "\n[T.VDIRS]\nCOUNT=4\nVDIR1=Root\nVDIR2=Docs\nVDIR3=Deep\nVDIR4=Cgi\n"
+                "[T.Root.GENERAL]\nPATH=site\nVPATH=/\nOTHER=DefFile=index.htm\n"
+                "[T.Docs.GENERAL]\nPATH=site/\nVPATH=/docs/\n"
+                "[T.Deep.GENERAL]\nPATH=deep\nVPATH=/Docs/Deep/\n"
+                "[T.Cgi.GENERAL]\nTYPE=CGI\nPATH=site\nVPATH=/cgi/\n") {}
   // A sanitizer build of the program reports races and memory errors on its standard error.
   ~ServedSite() { EXPECT_EQ(Program.Stderr().find("Sanitizer"), std::string::npos) << Program.Stderr(); }
-  ServedSite(const ServedSite&) = delete;
-  ServedSite& operator=(const ServedSite&) = delete;
 
   // Writes the site, then starts the program and waits until it accepts connections.
   void Start() {
     const TempFolder& folder = Program.Folder();
-    folder.WriteFile("site/hello.txt", "hello world\n");
-    folder.WriteFile("site/index.htm", "<p>index</p>");
-    folder.WriteFile("site/noext", "raw bytes");
-    folder.WriteFile("site/odd.qqq", "odd");
-    folder.WriteFile("site/empty.txt", "");
-    folder.WriteFile("site/docs/a.htm", "<p>docs a</p>");
-    folder.WriteFile("site/docs/deep/d.txt", "wrong folder");
-    folder.WriteFile("deep/DOCS/DEEP/d.txt", "deep d");
-    folder.WriteFile("secret.txt", "secret");
-    folder.WriteFile("mime.types", "text/plain txt\ntext/html htm html\nimage/png png\n");
+    for (const auto& [path, content] :
+         {std::pair<const char*, const char*>{"site/hello.txt", "hello world\n"},
+          {"site/index.htm", "<p>index</p>"},
+          {"site/noext", "raw bytes"},
+          {"site/odd.qqq", "odd"},
+          {"site/empty.txt", ""},
+          {"site/docs/deep/d.txt", "wrong folder"},
+          {"deep/DOCS/DEEP/d.txt", "deep d"},
+          {"secret.txt", "secret"},
+          {"mime.types", "text/plain txt\ntext/html htm html\n"}})
+      folder.WriteFile(path, content);
     Program.Start({}, {{"KWSPLAT_HEADLESS", "1"},
                        {"DISPLAY", std::nullopt},
                        {"KWSPLAT_MIME_TYPES", folder.PathOf("mime.types")}});
@@ -51,13 +66,12 @@ public:
     return HttpExchange(static_cast<uint16_t>(Port), request);
   }
 
-  // Open descriptors of the running program, from /proc.
+  // Open descriptors of the running program.
   int DescriptorCount() const {
     std::error_code error;
     int count = 0;
-    for (auto it =
-             std::filesystem::directory_iterator("/proc/" + std::to_string(Program.Pid()) + "/fd", error);
-         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(Program.Pid()) + "/fd", error), end;
+         !error && it != end; it.increment(error))
       ++count;
     return count;
   }
@@ -69,29 +83,6 @@ public:
 
   const int Port;
   ProgramRunner Program;
-
-private:
-  static std::string Settings(int port) {
-    // Paths relative to the program's folder, which is its current directory.
-    return "[LISTENERS]\nCOUNT=1\nLISTENER1=T\n"
-           "[T.GENERAL]\nPORT=" +
-           std::to_string(port) + "\nCONNECTTIMEOUT=" + std::to_string(kTestConnectTimeoutMs) +
-           "\n"
-           "[T.VDIRS]\nCOUNT=4\nVDIR1=Root\nVDIR2=Docs\nVDIR3=Deep\nVDIR4=Cgi\n"
-           "[T.Root.GENERAL]\nPATH=site\nVPATH=/\nOTHER=DefFile=index.htm\n"
-           "[T.Docs.GENERAL]\nPATH=site/\nVPATH=/docs/\n"
-           "[T.Deep.GENERAL]\nPATH=deep\nVPATH=/Docs/Deep/\n"
-           "[T.Cgi.GENERAL]\nTYPE=CGI\nPATH=site\nVPATH=/cgi/\n";
-  }
 };
-
-// The complete reply for a file, as a request without a Connection header gets it.
-inline std::string FileReply(const std::string& type, const std::string& body) {
-  return std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders + "Connection: Close\r\nContent-type: " + type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-inline const std::string kNotFoundReply =
-    std::string("HTTP/1.0 404 Not Found\r\n") + kFixedHeaders + "Connection: Close\r\n\r\nFILE NOT FOUND :(";
 
 } // namespace kwstest
