@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <utility>
 
@@ -9,80 +10,19 @@
 
 namespace {
 
-enum ProcIndex : int {
-  pWSAStartup,
-  pWSACleanup,
-  pWSASetLastError,
-  pWSAGetLastError,
-  pWSACancelAsyncRequest,
-  pWSAAsyncGetHostByName,
-  pWSAAsyncGetHostByAddr,
-  pWSAAsyncSelect,
-  pGetServByName,
-  pGetProtoByName,
-  pGetHostByName,
-  pGetHostByAddr,
-  pGetHostName,
-  pSocket,
-  pShutdown,
-  pSetSockOpt,
-  pGetSockOpt,
-  pSendTo,
-  pSend,
-  pRecv,
-  pRecvFrom,
-  pNtohs,
-  pHtons,
-  pNtohl,
-  pHtonl,
-  pListen,
-  pIoctlSocket,
-  pInetNtoa,
-  pInetAddr,
-  pGetSockName,
-  pGetPeerName,
-  pConnect,
-  pCloseSocket,
-  pBind,
-  pAccept,
-  kProcCount
+// The procedures' names, and their places in that table: p_recv, ...
+constexpr const char* kProcNames[] = {
+#define KWS_PROC_NAME(name, result, parameters, arguments) #name,
+    KWS_WINSOCK_PROCEDURES(KWS_PROC_NAME)
+#undef KWS_PROC_NAME
 };
+constexpr size_t kProcCount = std::size(kProcNames);
 
-constexpr const char* kProcNames[kProcCount] = {"WSAStartup",
-                                                "WSACleanup",
-                                                "WSASetLastError",
-                                                "WSAGetLastError",
-                                                "WSACancelAsyncRequest",
-                                                "WSAAsyncGetHostByName",
-                                                "WSAAsyncGetHostByAddr",
-                                                "WSAAsyncSelect",
-                                                "getservbyname",
-                                                "getprotobyname",
-                                                "gethostbyname",
-                                                "gethostbyaddr",
-                                                "gethostname",
-                                                "socket",
-                                                "shutdown",
-                                                "setsockopt",
-                                                "getsockopt",
-                                                "sendto",
-                                                "send",
-                                                "recv",
-                                                "recvfrom",
-                                                "ntohs",
-                                                "htons",
-                                                "ntohl",
-                                                "htonl",
-                                                "listen",
-                                                "ioctlsocket",
-                                                "inet_ntoa",
-                                                "inet_addr",
-                                                "getsockname",
-                                                "getpeername",
-                                                "connect",
-                                                "closesocket",
-                                                "bind",
-                                                "accept"};
+enum ProcIndex : int {
+#define KWS_PROC_INDEX(name, result, parameters, arguments) p_##name,
+  KWS_WINSOCK_PROCEDURES(KWS_PROC_INDEX)
+#undef KWS_PROC_INDEX
+};
 
 constexpr WORD kWinsockVersion11 = 257;
 
@@ -141,112 +81,12 @@ struct ReleaseAtExit {
 } // namespace
 
 namespace wsock {
-int WSAStartup(WORD versionRequested, LPWSADATA data) {
-  return Proc<LPFN_WSASTARTUP>(pWSAStartup)(versionRequested, data);
-}
-int WSACleanup() {
-  return Proc<LPFN_WSACLEANUP>(pWSACleanup)();
-}
-void WSASetLastError(int error) {
-  Proc<LPFN_WSASETLASTERROR>(pWSASetLastError)(error);
-}
-int WSAGetLastError() {
-  return Proc<LPFN_WSAGETLASTERROR>(pWSAGetLastError)();
-}
-int WSACancelAsyncRequest(HANDLE asyncTaskHandle) {
-  return Proc<LPFN_WSACANCELASYNCREQUEST>(pWSACancelAsyncRequest)(asyncTaskHandle);
-}
-HANDLE WSAAsyncGetHostByName(HWND wnd, u_int msg, const char* name, char* buf, int bufLen) {
-  return Proc<LPFN_WSAASYNCGETHOSTBYNAME>(pWSAAsyncGetHostByName)(wnd, msg, name, buf, bufLen);
-}
-HANDLE WSAAsyncGetHostByAddr(HWND wnd, u_int msg, const char* addr, int len, int type, char* buf,
-                             int bufLen) {
-  return Proc<LPFN_WSAASYNCGETHOSTBYADDR>(pWSAAsyncGetHostByAddr)(wnd, msg, addr, len, type, buf, bufLen);
-}
-int WSAAsyncSelect(SOCKET s, HWND wnd, u_int msg, long events) {
-  return Proc<LPFN_WSAASYNCSELECT>(pWSAAsyncSelect)(s, wnd, msg, events);
-}
-servent* getservbyname(const char* name, const char* proto) {
-  return Proc<LPFN_GETSERVBYNAME>(pGetServByName)(name, proto);
-}
-protoent* getprotobyname(const char* name) {
-  return Proc<LPFN_GETPROTOBYNAME>(pGetProtoByName)(name);
-}
-hostent* gethostbyname(const char* name) {
-  return Proc<LPFN_GETHOSTBYNAME>(pGetHostByName)(name);
-}
-hostent* gethostbyaddr(const char* addr, int len, int type) {
-  return Proc<LPFN_GETHOSTBYADDR>(pGetHostByAddr)(addr, len, type);
-}
-int gethostname(char* name, int nameLen) {
-  return Proc<LPFN_GETHOSTNAME>(pGetHostName)(name, nameLen);
-}
-SOCKET socket(int af, int type, int protocol) {
-  return Proc<LPFN_SOCKET>(pSocket)(af, type, protocol);
-}
-int shutdown(SOCKET s, int how) {
-  return Proc<LPFN_SHUTDOWN>(pShutdown)(s, how);
-}
-int setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen) {
-  return Proc<LPFN_SETSOCKOPT>(pSetSockOpt)(s, level, optName, optVal, optLen);
-}
-int getsockopt(SOCKET s, int level, int optName, char* optVal, int* optLen) {
-  return Proc<LPFN_GETSOCKOPT>(pGetSockOpt)(s, level, optName, optVal, optLen);
-}
-int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int toLen) {
-  return Proc<LPFN_SENDTO>(pSendTo)(s, buf, len, flags, to, toLen);
-}
-int send(SOCKET s, const char* buf, int len, int flags) {
-  return Proc<LPFN_SEND>(pSend)(s, buf, len, flags);
-}
-int recv(SOCKET s, char* buf, int len, int flags) {
-  return Proc<LPFN_RECV>(pRecv)(s, buf, len, flags);
-}
-int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen) {
-  return Proc<LPFN_RECVFROM>(pRecvFrom)(s, buf, len, flags, from, fromLen);
-}
-u_short ntohs(u_short netShort) {
-  return Proc<LPFN_NTOHS>(pNtohs)(netShort);
-}
-u_short htons(u_short hostShort) {
-  return Proc<LPFN_HTONS>(pHtons)(hostShort);
-}
-u_long ntohl(u_long netLong) {
-  return Proc<LPFN_NTOHL>(pNtohl)(netLong);
-}
-u_long htonl(u_long hostLong) {
-  return Proc<LPFN_HTONL>(pHtonl)(hostLong);
-}
-int listen(SOCKET s, int backlog) {
-  return Proc<LPFN_LISTEN>(pListen)(s, backlog);
-}
-int ioctlsocket(SOCKET s, long cmd, u_long* argp) {
-  return Proc<LPFN_IOCTLSOCKET>(pIoctlSocket)(s, cmd, argp);
-}
-char* inet_ntoa(in_addr in) {
-  return Proc<LPFN_INET_NTOA>(pInetNtoa)(in);
-}
-unsigned long inet_addr(const char* cp) {
-  return Proc<LPFN_INET_ADDR>(pInetAddr)(cp);
-}
-int getsockname(SOCKET s, sockaddr* name, int* nameLen) {
-  return Proc<LPFN_GETSOCKNAME>(pGetSockName)(s, name, nameLen);
-}
-int getpeername(SOCKET s, sockaddr* name, int* nameLen) {
-  return Proc<LPFN_GETPEERNAME>(pGetPeerName)(s, name, nameLen);
-}
-int connect(SOCKET s, const sockaddr* name, int nameLen) {
-  return Proc<LPFN_CONNECT>(pConnect)(s, name, nameLen);
-}
-int closesocket(SOCKET s) {
-  return Proc<LPFN_CLOSESOCKET>(pCloseSocket)(s);
-}
-int bind(SOCKET s, const sockaddr* addr, int nameLen) {
-  return Proc<LPFN_BIND>(pBind)(s, addr, nameLen);
-}
-SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) {
-  return Proc<LPFN_ACCEPT>(pAccept)(s, addr, addrLen);
-}
+#define KWS_WINSOCK_WRAPPER(name, result, parameters, arguments)                                             \
+  result name parameters {                                                                                   \
+    return Proc<wsproc::name>(p_##name) arguments;                                                           \
+  }
+KWS_WINSOCK_PROCEDURES(KWS_WINSOCK_WRAPPER)
+#undef KWS_WINSOCK_WRAPPER
 } // namespace wsock
 
 FARPROC BindSocketProc(const std::string& name) {

@@ -12,47 +12,16 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/rtl/WinsockProcedures.h"
 #include "platform/win32.h"
 #include "socket/SocketException.h"
 
-// Wrappers with the procedures' own names, parameters and results. The first call of each binds it; a
-// binding failure raises ESocketException whatever OnError handlers the socket objects have.
+// Wrappers with the procedures' own names, parameters and results (wsock::recv, ...). The first call of each
+// binds it; a binding failure raises ESocketException whatever OnError handlers the socket objects have.
 namespace wsock {
-int WSAStartup(WORD versionRequested, LPWSADATA data);
-int WSACleanup();
-void WSASetLastError(int error);
-int WSAGetLastError();
-int WSACancelAsyncRequest(HANDLE asyncTaskHandle);
-HANDLE WSAAsyncGetHostByName(HWND wnd, u_int msg, const char* name, char* buf, int bufLen);
-HANDLE WSAAsyncGetHostByAddr(HWND wnd, u_int msg, const char* addr, int len, int type, char* buf, int bufLen);
-int WSAAsyncSelect(SOCKET s, HWND wnd, u_int msg, long events);
-servent* getservbyname(const char* name, const char* proto);
-protoent* getprotobyname(const char* name);
-hostent* gethostbyname(const char* name);
-hostent* gethostbyaddr(const char* addr, int len, int type);
-int gethostname(char* name, int nameLen);
-SOCKET socket(int af, int type, int protocol);
-int shutdown(SOCKET s, int how);
-int setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen);
-int getsockopt(SOCKET s, int level, int optName, char* optVal, int* optLen);
-int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int toLen);
-int send(SOCKET s, const char* buf, int len, int flags);
-int recv(SOCKET s, char* buf, int len, int flags);
-int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen);
-u_short ntohs(u_short netShort);
-u_short htons(u_short hostShort);
-u_long ntohl(u_long netLong);
-u_long htonl(u_long hostLong);
-int listen(SOCKET s, int backlog);
-int ioctlsocket(SOCKET s, long cmd, u_long* argp);
-char* inet_ntoa(in_addr in);
-unsigned long inet_addr(const char* cp);
-int getsockname(SOCKET s, sockaddr* name, int* nameLen);
-int getpeername(SOCKET s, sockaddr* name, int* nameLen);
-int connect(SOCKET s, const sockaddr* name, int nameLen);
-int closesocket(SOCKET s);
-int bind(SOCKET s, const sockaddr* addr, int nameLen);
-SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen);
+#define KWS_WINSOCK_WRAPPER(name, result, parameters, arguments) result name parameters;
+KWS_WINSOCK_PROCEDURES(KWS_WINSOCK_WRAPPER)
+#undef KWS_WINSOCK_WRAPPER
 } // namespace wsock
 
 // Loads and starts the library when it is not loaded, then looks the procedure up; an empty name only

@@ -1,6 +1,6 @@
-// Windows Sockets 1.1 types, constants and procedure types. The procedures themselves are reached only
-// through LoadLibraryA("wsock32.dll") and GetProcAddress, never as link-time symbols.
-// Include platform/win32.h, not this file.
+// Windows Sockets 1.1 types and constants. The procedures, reached only through LoadLibraryA("wsock32.dll")
+// and GetProcAddress, are listed in platform/rtl/WinsockProcedures.h. Include platform/win32.h, not this
+// file.
 #pragma once
 
 #include <sys/types.h> // u_char, u_short, u_int, u_long keep the C library's definitions
@@ -212,44 +212,3 @@ typedef struct WSAData {
 #define WSATRY_AGAIN 11002
 #define WSANO_RECOVERY 11003
 #define WSANO_DATA 11004
-
-// Procedure types of the built-in "wsock32.dll" module, for GetProcAddress results.
-typedef int(WSAAPI* LPFN_WSASTARTUP)(WORD wVersionRequested, LPWSADATA lpWSAData);
-typedef int(WSAAPI* LPFN_WSACLEANUP)(void);
-typedef void(WSAAPI* LPFN_WSASETLASTERROR)(int iError);
-typedef int(WSAAPI* LPFN_WSAGETLASTERROR)(void);
-typedef int(WSAAPI* LPFN_WSACANCELASYNCREQUEST)(HANDLE hAsyncTaskHandle);
-typedef HANDLE(WSAAPI* LPFN_WSAASYNCGETHOSTBYNAME)(HWND hWnd, u_int wMsg, const char* name, char* buf,
-                                                   int buflen);
-typedef HANDLE(WSAAPI* LPFN_WSAASYNCGETHOSTBYADDR)(HWND hWnd, u_int wMsg, const char* addr, int len, int type,
-                                                   char* buf, int buflen);
-typedef int(WSAAPI* LPFN_WSAASYNCSELECT)(SOCKET s, HWND hWnd, u_int wMsg, long lEvent);
-typedef struct servent*(WSAAPI* LPFN_GETSERVBYNAME)(const char* name, const char* proto);
-typedef struct protoent*(WSAAPI* LPFN_GETPROTOBYNAME)(const char* name);
-typedef struct hostent*(WSAAPI* LPFN_GETHOSTBYNAME)(const char* name);
-typedef struct hostent*(WSAAPI* LPFN_GETHOSTBYADDR)(const char* addr, int len, int type);
-typedef int(WSAAPI* LPFN_GETHOSTNAME)(char* name, int namelen);
-typedef SOCKET(WSAAPI* LPFN_SOCKET)(int af, int type, int protocol);
-typedef int(WSAAPI* LPFN_SHUTDOWN)(SOCKET s, int how);
-typedef int(WSAAPI* LPFN_SETSOCKOPT)(SOCKET s, int level, int optname, const char* optval, int optlen);
-typedef int(WSAAPI* LPFN_GETSOCKOPT)(SOCKET s, int level, int optname, char* optval, int* optlen);
-typedef int(WSAAPI* LPFN_SENDTO)(SOCKET s, const char* buf, int len, int flags, const struct sockaddr* to,
-                                 int tolen);
-typedef int(WSAAPI* LPFN_SEND)(SOCKET s, const char* buf, int len, int flags);
-typedef int(WSAAPI* LPFN_RECV)(SOCKET s, char* buf, int len, int flags);
-typedef int(WSAAPI* LPFN_RECVFROM)(SOCKET s, char* buf, int len, int flags, struct sockaddr* from,
-                                   int* fromlen);
-typedef u_short(WSAAPI* LPFN_NTOHS)(u_short netshort);
-typedef u_short(WSAAPI* LPFN_HTONS)(u_short hostshort);
-typedef u_long(WSAAPI* LPFN_NTOHL)(u_long netlong);
-typedef u_long(WSAAPI* LPFN_HTONL)(u_long hostlong);
-typedef int(WSAAPI* LPFN_LISTEN)(SOCKET s, int backlog);
-typedef int(WSAAPI* LPFN_IOCTLSOCKET)(SOCKET s, long cmd, u_long* argp);
-typedef char*(WSAAPI* LPFN_INET_NTOA)(struct in_addr in);
-typedef unsigned long(WSAAPI* LPFN_INET_ADDR)(const char* cp);
-typedef int(WSAAPI* LPFN_GETSOCKNAME)(SOCKET s, struct sockaddr* name, int* namelen);
-typedef int(WSAAPI* LPFN_GETPEERNAME)(SOCKET s, struct sockaddr* name, int* namelen);
-typedef int(WSAAPI* LPFN_CONNECT)(SOCKET s, const struct sockaddr* name, int namelen);
-typedef int(WSAAPI* LPFN_CLOSESOCKET)(SOCKET s);
-typedef int(WSAAPI* LPFN_BIND)(SOCKET s, const struct sockaddr* addr, int namelen);
-typedef SOCKET(WSAAPI* LPFN_ACCEPT)(SOCKET s, struct sockaddr* addr, int* addrlen);

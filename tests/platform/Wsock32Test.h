@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/rtl/WinsockProcedures.h"
 #include "platform/win32.h"
 
 namespace wstest {
@@ -20,41 +21,9 @@ constexpr UINT kSentinelMessage = WM_USER + 60;
 constexpr DWORD kPatience = 5000; // ms a test waits for something that must come
 
 struct Api {
-  LPFN_WSASTARTUP WSAStartup;
-  LPFN_WSACLEANUP WSACleanup;
-  LPFN_WSASETLASTERROR WSASetLastError;
-  LPFN_WSAGETLASTERROR WSAGetLastError;
-  LPFN_WSAASYNCSELECT WSAAsyncSelect;
-  LPFN_WSAASYNCGETHOSTBYNAME WSAAsyncGetHostByName;
-  LPFN_WSAASYNCGETHOSTBYADDR WSAAsyncGetHostByAddr;
-  LPFN_WSACANCELASYNCREQUEST WSACancelAsyncRequest;
-  LPFN_SOCKET socket;
-  LPFN_BIND bind;
-  LPFN_LISTEN listen;
-  LPFN_ACCEPT accept;
-  LPFN_CONNECT connect;
-  LPFN_SEND send;
-  LPFN_SENDTO sendto;
-  LPFN_RECV recv;
-  LPFN_RECVFROM recvfrom;
-  LPFN_SHUTDOWN shutdown;
-  LPFN_CLOSESOCKET closesocket;
-  LPFN_GETSOCKNAME getsockname;
-  LPFN_GETPEERNAME getpeername;
-  LPFN_SETSOCKOPT setsockopt;
-  LPFN_GETSOCKOPT getsockopt;
-  LPFN_IOCTLSOCKET ioctlsocket;
-  LPFN_HTONS htons;
-  LPFN_NTOHS ntohs;
-  LPFN_HTONL htonl;
-  LPFN_NTOHL ntohl;
-  LPFN_INET_ADDR inet_addr;
-  LPFN_INET_NTOA inet_ntoa;
-  LPFN_GETHOSTNAME gethostname;
-  LPFN_GETHOSTBYNAME gethostbyname;
-  LPFN_GETHOSTBYADDR gethostbyaddr;
-  LPFN_GETSERVBYNAME getservbyname;
-  LPFN_GETPROTOBYNAME getprotobyname;
+#define WSTEST_SLOT(name, result, parameters, arguments) wsproc::name name = nullptr;
+  KWS_WINSOCK_PROCEDURES(WSTEST_SLOT)
+#undef WSTEST_SLOT
 
   // The procedures, bound once through LoadLibraryA("wsock32.dll") and GetProcAddress.
   static const Api& Get() {
@@ -77,42 +46,8 @@ private:
       ADD_FAILURE() << "wsock32.dll does not load: " << GetLastError();
       return a;
     }
-#define WSTEST_BIND(name) Bind(module, a.name, #name)
-    WSTEST_BIND(WSAStartup);
-    WSTEST_BIND(WSACleanup);
-    WSTEST_BIND(WSASetLastError);
-    WSTEST_BIND(WSAGetLastError);
-    WSTEST_BIND(WSAAsyncSelect);
-    WSTEST_BIND(WSAAsyncGetHostByName);
-    WSTEST_BIND(WSAAsyncGetHostByAddr);
-    WSTEST_BIND(WSACancelAsyncRequest);
-    WSTEST_BIND(socket);
-    WSTEST_BIND(bind);
-    WSTEST_BIND(listen);
-    WSTEST_BIND(accept);
-    WSTEST_BIND(connect);
-    WSTEST_BIND(send);
-    WSTEST_BIND(sendto);
-    WSTEST_BIND(recv);
-    WSTEST_BIND(recvfrom);
-    WSTEST_BIND(shutdown);
-    WSTEST_BIND(closesocket);
-    WSTEST_BIND(getsockname);
-    WSTEST_BIND(getpeername);
-    WSTEST_BIND(setsockopt);
-    WSTEST_BIND(getsockopt);
-    WSTEST_BIND(ioctlsocket);
-    WSTEST_BIND(htons);
-    WSTEST_BIND(ntohs);
-    WSTEST_BIND(htonl);
-    WSTEST_BIND(ntohl);
-    WSTEST_BIND(inet_addr);
-    WSTEST_BIND(inet_ntoa);
-    WSTEST_BIND(gethostname);
-    WSTEST_BIND(gethostbyname);
-    WSTEST_BIND(gethostbyaddr);
-    WSTEST_BIND(getservbyname);
-    WSTEST_BIND(getprotobyname);
+#define WSTEST_BIND(name, result, parameters, arguments) Bind(module, a.name, #name);
+    KWS_WINSOCK_PROCEDURES(WSTEST_BIND)
 #undef WSTEST_BIND
     return a;
   }
