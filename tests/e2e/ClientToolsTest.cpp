@@ -39,23 +39,17 @@ TEST(ClientTools, CurlWgetAndPythonReceiveTheWholeFileWithStatusAndType) {
   site.Start();
   const std::string url = "http://127.0.0.1:" + std::to_string(site.Port) + "/large.bin";
   const std::string out = site.Program.Folder().PathOf("download.out");
-  const std::string python =
-      "import http.client,sys\n"
-      "c=http.client.HTTPConnection('127.0.0.1'," +
-      std::to_string(site.Port) +
-      ",timeout=20)\n"
-      "c.request('GET','/large.bin')\n"
-      "r=c.getresponse()\n"
-      "open(sys.argv[1],'wb').write(r.read())\n"
-      "print(r.status,r.reason,r.getheader('Content-type'),r.getheader('Content-Length'))\n";
-  const std::string script = site.Program.Folder().WriteFile("client.py", python);
   struct Case {
     std::string tool, command, output;
   } cases[] = {
       {"curl", "curl -sS --max-time 20 -o " + out + " -w '%{http_code} %{content_type}' " + url,
        "200 binaty/data"},
       {"wget", "wget -q -T 20 -t 1 -O " + out + " " + url, ""},
-      {"python3", "python3 " + script + " " + out,
+      {"python3",
+       "python3 -c \"import http.client as h,sys;c=h.HTTPConnection('127.0.0.1',int(sys.argv[1]),timeout=20);"
+       "c.request('GET','/large.bin');r=c.getresponse();open(sys.argv[2],'wb').write(r.read());"
+       "print(r.status,r.reason,r.getheader('Content-type'),r.getheader('Content-Length'))\" " +
+           std::to_string(site.Port) + " " + out,
        "200 OK binaty/data " + std::to_string(large.size()) + "\n"},
   };
   int ran = 0;
