@@ -1,74 +1,44 @@
-// TThread: start, end, self-freeing, and calls synchronized onto the main thread while its loop runs.
+// TThread: start, end, self-freeing, and calls synchronized onto the main thread.
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/rtl/sysutils.h"
 #include "platform/rtl/thread.h"
 #include "platform/win32.h"
-#include "tests/platform/LayerTestHelpers.h"
+#include "tests/support/Wait.h"
+
+using kwstest::WaitUntil;
 
 namespace {
 
-// Runs the main thread's loop (dispatching, so synchronized calls run) until done() or a deadline.
-bool PumpMainUntil(const std::function<bool()>& done, int milliseconds = 10000) {
-  const DWORD deadline = GetTickCount() + static_cast<DWORD>(milliseconds);
-  for (;;) {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    if (done())
-      return true;
-    if (static_cast<int>(deadline - GetTickCount()) <= 0)
-      return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-// A thread whose body is given as a function.
-class LambdaThread : public TThread {
+// A thread whose body is a function; created suspended.
+class tLambdaThread : public TThread {
 public:
-  explicit LambdaThread(std::function<void(LambdaThread&)> body, bool* destroyed = nullptr)
-      : TThread(true), Body(std::move(body)), Destroyed(destroyed) {}
-  ~LambdaThread() override {
-    if (Destroyed)
-      *Destroyed = true;
-  }
-  void SetReturnValue(DWORD value) { ReturnValue = value; }
-  using TThread::Terminated;
+  explicit tLambdaThread(std::function<void(tLambdaThread&)> body) : TThread(true), Body(std::move(body)) {}
+  using TThread::ReturnValue;
 
 protected:
   void Execute() override { Body(*this); }
 
 private:
-  std::function<void(LambdaThread&)> Body;
-  bool* Destroyed;
+  std::function<void(tLambdaThread&)> Body;
 };
 
 } // namespace
 
-TEST(Synchronize, RunsOnTheMainThreadWhileItsLoopRuns) {
+TEST(Synchronize, RunsOnTheMainThreadWhileItsLoopRunsAndDirectlyOnTheMainThread) {
   ASSERT_TRUE(TThread::IsMainThread());
   std::atomic<DWORD> ranOn{0};
-  std::atomic<bool> done{false};
-  LambdaThread thread([&](LambdaThread&) {
-    TThread::Synchronize([&] { ranOn = GetCurrentThreadId(); });
-    done = true;
-  });
+  tLambdaThread thread([&](tLambdaThread&) { TThread::Synchronize([&] { ranOn = GetCurrentThreadId(); }); });
   thread.Resume();
-  ASSERT_TRUE(PumpMainUntil([&] { return done.load(); }));
-  EXPECT_EQ(ranOn.load(), TThread::MainThreadID());
-  EXPECT_EQ(ranOn.load(), GetCurrentThreadId());
-  thread.WaitFor();
-}
-
-TEST(Synchronize, OnTheMainThreadRunsDirectly) {
+  ASSERT_TRUE(WaitUntil([&] { return thread.Finished(); }));
+  EXPECT_EQ(ranOn, TThread::MainThreadID());
+  EXPECT_EQ(ranOn, GetCurrentThreadId());
   bool ran = false;
   TThread::Synchronize([&] { ran = true; });
   EXPECT_TRUE(ran);
@@ -76,24 +46,22 @@ TEST(Synchronize, OnTheMainThreadRunsDirectly) {
 
 TEST(Synchronize, AnExceptionIsThrownAgainInTheCaller) {
   std::string caught;
-  std::atomic<bool> done{false};
-  LambdaThread thread([&](LambdaThread&) {
+  tLambdaThread thread([&](tLambdaThread&) {
     try {
       TThread::Synchronize([] { throw EOSError("boom", 5); });
     } catch (const EOSError& e) {
       caught = std::string(e.ClassName()) + ":" + e.Message;
     }
-    done = true;
   });
   thread.Resume();
-  ASSERT_TRUE(PumpMainUntil([&] { return done.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return thread.Finished(); }));
   thread.WaitFor();
   EXPECT_EQ(caught, "EOSError:boom");
 }
 
 TEST(Synchronize, WaitForOnTheMainThreadKeepsSynchronizedCallsRunning) {
   int calls = 0; // touched only on the main thread
-  LambdaThread thread([&](LambdaThread&) {
+  tLambdaThread thread([&](tLambdaThread&) {
     for (int i = 0; i < 50; ++i)
       TThread::Synchronize([&] { ++calls; });
   });
@@ -106,9 +74,9 @@ TEST(Synchronize, CallsOfManyThreadsAreSerializedOnTheMainThread) {
   constexpr int kThreads = 8;
   constexpr int kCalls = 200;
   long total = 0; // unguarded on purpose: only the main thread may touch it
-  std::vector<std::unique_ptr<LambdaThread>> threads;
+  std::vector<std::unique_ptr<tLambdaThread>> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.push_back(std::make_unique<LambdaThread>([&](LambdaThread&) {
+    threads.push_back(std::make_unique<tLambdaThread>([&](tLambdaThread&) {
       for (int i = 0; i < kCalls; ++i)
         TThread::Synchronize([&] {
           EXPECT_TRUE(TThread::IsMainThread());
@@ -117,7 +85,7 @@ TEST(Synchronize, CallsOfManyThreadsAreSerializedOnTheMainThread) {
     }));
     threads.back()->Resume();
   }
-  ASSERT_TRUE(PumpMainUntil([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     for (auto& t : threads)
       if (!t->Finished())
         return false;
@@ -127,62 +95,46 @@ TEST(Synchronize, CallsOfManyThreadsAreSerializedOnTheMainThread) {
   EXPECT_EQ(total, kThreads * kCalls);
 }
 
-TEST(TThreadLifecycle, SuspendedStartRunsOnlyAfterResume) {
-  std::atomic<bool> ran{false};
-  LambdaThread thread([&](LambdaThread& self) {
-    ran = true;
-    self.SetReturnValue(17);
-  });
-  EXPECT_TRUE(thread.Suspended());
-  EXPECT_EQ(WaitForSingleObject(thread.Handle(), 50), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_FALSE(ran.load());
-  thread.Resume();
-  EXPECT_EQ(thread.WaitFor(), 17u);
-  EXPECT_TRUE(ran.load());
-  EXPECT_TRUE(thread.Finished());
-  EXPECT_NE(thread.ThreadID(), 0u);
-}
-
-TEST(TThreadLifecycle, TerminateIsSeenByTheRunningThread) {
+TEST(TThreadLifecycle, TerminateIsSeenByTheRunningThreadAndWaitForGivesItsReturnValue) {
   std::atomic<bool> started{false};
-  LambdaThread thread([&](LambdaThread& self) {
+  tLambdaThread thread([&](tLambdaThread& self) {
     started = true;
     while (!self.Terminated())
       Sleep(1);
+    self.ReturnValue = 17;
   });
   thread.Resume();
-  ASSERT_TRUE(layertest::WaitUntil([&] { return started.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
   thread.Terminate();
-  thread.WaitFor();
+  EXPECT_EQ(thread.WaitFor(), 17u);
   EXPECT_TRUE(thread.Finished());
 }
 
 TEST(TThreadLifecycle, ANeverResumedThreadEndsWithoutExecuting) {
   bool ran = false;
   {
-    LambdaThread thread([&](LambdaThread&) { ran = true; });
+    tLambdaThread thread([&](tLambdaThread&) { ran = true; });
   }
   EXPECT_FALSE(ran);
 }
 
 TEST(TThreadLifecycle, FreeOnTerminateDeletesTheObjectOnItsOwnThread) {
-  std::atomic<DWORD> deletedOn{0};
-  std::atomic<DWORD> threadId{0};
-  struct Tracked : LambdaThread {
-    Tracked(std::atomic<DWORD>& deletedOn, std::atomic<DWORD>& threadId)
-        : LambdaThread([&](LambdaThread&) { threadId = GetCurrentThreadId(); }), DeletedOn(deletedOn) {}
-    ~Tracked() override { DeletedOn = GetCurrentThreadId(); }
+  struct tTracked : tLambdaThread {
+    tTracked(std::atomic<DWORD>& ranOn, std::atomic<DWORD>& deletedOn)
+        : tLambdaThread([&](tLambdaThread&) { ranOn = GetCurrentThreadId(); }), DeletedOn(deletedOn) {}
+    ~tTracked() override { DeletedOn = GetCurrentThreadId(); }
     std::atomic<DWORD>& DeletedOn;
   };
-  auto* thread = new Tracked(deletedOn, threadId); // frees itself
+  std::atomic<DWORD> ranOn{0}, deletedOn{0};
+  auto* thread = new tTracked(ranOn, deletedOn); // frees itself
   thread->FreeOnTerminate = true;
   thread->Resume();
-  ASSERT_TRUE(layertest::WaitUntil([&] { return deletedOn.load() != 0; }));
-  EXPECT_EQ(deletedOn.load(), threadId.load());
+  ASSERT_TRUE(WaitUntil([&] { return deletedOn != 0; }));
+  EXPECT_EQ(deletedOn, ranOn);
 }
 
 TEST(TThreadLifecycle, AnExceptionEscapingExecuteIsKept) {
-  LambdaThread thread([](LambdaThread&) { throw Exception("lost"); });
+  tLambdaThread thread([](tLambdaThread&) { throw Exception("lost"); });
   thread.Resume();
   thread.WaitFor();
   ASSERT_TRUE(thread.FatalException());
@@ -195,34 +147,16 @@ TEST(TThreadLifecycle, AnExceptionEscapingExecuteIsKept) {
 
 TEST(TThreadLifecycle, OnTerminateRunsOnTheMainThread) {
   std::atomic<DWORD> ranOn{0};
-  LambdaThread thread([](LambdaThread&) {});
+  tLambdaThread thread([](tLambdaThread&) {});
   thread.OnTerminate = [&](TThread&) { ranOn = GetCurrentThreadId(); };
   thread.Resume();
   thread.WaitFor();
-  EXPECT_EQ(ranOn.load(), TThread::MainThreadID());
-}
-
-TEST(TThreadLifecycle, SuspendIsForTheThreadItself) {
-  std::atomic<int> stage{0};
-  LambdaThread thread([&](LambdaThread& self) {
-    stage = 1;
-    self.Suspend();
-    stage = 2;
-  });
-  thread.Resume();
-  ASSERT_TRUE(layertest::WaitUntil([&] { return stage.load() == 1 && thread.Suspended(); }));
-  EXPECT_THROW(thread.Suspend(), EOSError);
-  // The resume may come before the thread sleeps; it must run on either way.
-  ASSERT_TRUE(layertest::WaitUntil([&] {
-    thread.Resume();
-    return stage.load() == 2;
-  }));
-  thread.WaitFor();
+  EXPECT_EQ(ranOn, TThread::MainThreadID());
 }
 
 TEST(TThreadLifecycle, WaitingForItselfIsAnError) {
   std::atomic<bool> threw{false};
-  LambdaThread thread([&](LambdaThread& self) {
+  tLambdaThread thread([&](tLambdaThread& self) {
     try {
       self.WaitFor();
     } catch (const Exception&) {
@@ -231,5 +165,5 @@ TEST(TThreadLifecycle, WaitingForItselfIsAnError) {
   });
   thread.Resume();
   thread.WaitFor();
-  EXPECT_TRUE(threw.load());
+  EXPECT_TRUE(threw);
 }
