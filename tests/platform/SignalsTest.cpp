@@ -1,36 +1,45 @@
-// While the main window exists, the ending signals close it; afterwards they end the process again.
+// While the main window exists, the ending signals close it; afterwards they end the process again. The
+// test runs a copy of this test program that runs only the child test, marked by its environment.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
+#include "platform/rtl/sysutils.h"
 #include "platform/win32.h"
-#include "tests/platform/ChildScenario.h"
 #include "tests/support/ProgramRunner.h"
+#include "tests/support/Wait.h"
 
-using namespace layertest;
 using namespace std::chrono_literals;
 
 TEST(SignalsChild, AnEndingSignalClosesTheMainWindow) {
-  if (!InChild())
-    GTEST_SKIP() << "runs as a child of Signals tests";
-  HWND window = CreateLoggingMainWindow("signalled", 0, 0, 100, 100);
-  ASSERT_NE(window, nullptr);
+  if (!std::getenv("KWS_SIGNALS_CHILD"))
+    GTEST_SKIP() << "runs as a child of the Signals tests";
+  static std::vector<UINT> heard;
+  WNDCLASSA wc{};
+  wc.lpszClassName = "SignalledMainWindow";
+  wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+    heard.push_back(msg);
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+  };
+  RegisterClassA(&wc);
+  HWND window = CreateWindowExA(0, wc.lpszClassName, "signalled", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                nullptr, nullptr, nullptr, nullptr);
+  heard.clear();
   std::fprintf(stderr, "window-ready\n");
-  ASSERT_TRUE(RunLoopUntilQuit(20000));
-  const std::vector<UINT> expected = {WM_CLOSE, WM_DESTROY, WM_NCDESTROY};
-  EXPECT_EQ(gMainWindowLog.Messages, expected);
+  ASSERT_TRUE(kwstest::WaitUntil([&] { return !IsWindow(window); }, 20s));
+  EXPECT_EQ(heard, (std::vector<UINT>{WM_CLOSE, WM_DESTROY, WM_NCDESTROY}));
   std::fprintf(stderr, "window-gone\n");
-  // With the window gone the signal's own disposition is back: the next one ends this process.
-  RunLoopUntilQuit(20000);
+  kwstest::PumpFor(20s); // the next signal ends this process
 }
 
-TEST(Signals, EachEndingSignalClosesTheMainWindowOnce) {
+TEST(Signals, EachEndingSignalClosesTheMainWindowOnceAndThenEndsTheProcess) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
-    kwstest::ProgramRunner child(std::nullopt, SelfPath());
-    StartChild(child, "SignalsChild.AnEndingSignalClosesTheMainWindow", {{"KWSPLAT_HEADLESS", "1"}});
+    kwstest::ProgramRunner child(std::nullopt, ParamStr(0));
+    child.Start({"--gtest_filter=SignalsChild.*"}, {{"KWS_SIGNALS_CHILD", "1"}, {"KWSPLAT_HEADLESS", "1"}});
     ASSERT_TRUE(child.WaitForStderr("window-ready", 15s)) << child.Stderr();
     ASSERT_TRUE(child.WaitForSignalHandler(signal, 15s));
     ASSERT_TRUE(child.SendSignal(signal));
