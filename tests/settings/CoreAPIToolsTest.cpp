@@ -11,17 +11,16 @@ using kwstest::TempFolder;
 
 namespace {
 
+// Bytes above 127 are text, not blanks.
 TEST(Trim, RemovesEveryByteUpToBlankFromBothEndsAndNothingElse) {
   struct Case {
     std::string input, expected;
-  } cases[] = {
-      {"", ""},
-      {"   ", ""},
-      {" \t\r\nabc\x01\x1f ", "abc"},
-      {std::string("\0a b\0", 5), "a b"},
-      {"\xA0x\xA0", "\xA0x\xA0"}, // bytes above 127 are text, not blanks
-      {"a  b", "a  b"},
-  };
+  } cases[] = {{"", ""},
+               {"   ", ""},
+               {" \t\r\nabc\x01\x1f ", "abc"},
+               {std::string("\0a b\0", 5), "a b"},
+               {"a  b", "a  b"},
+               {"\xA0x\xA0", "\xA0x\xA0"}};
   for (const auto& c : cases)
     EXPECT_EQ(Trim(c.input), c.expected) << "input: " << c.input;
 }
@@ -36,37 +35,18 @@ TEST(UpperCase, ChangesOnlyTheLettersAToZ) {
 TEST(ParseInteger, AcceptsTheStandardSyntaxOnlyWhenTheWholeTextFitsIn32Bits) {
   struct Case {
     std::string input;
-    std::optional<int32_t> expected;
-  } cases[] = {{"0", 0},
-               {"00012", 12},
-               {"+7", 7},
-               {"-7", -7},
-               {"$ff", 255},
-               {"x10", 16},
-               {"X10", 16},
-               {"0X1f", 31},
-               {"-$10", -16},
-               {"+0x10", 16},
-               {"2147483647", INT32_MAX},
-               {"-2147483648", INT32_MIN},
-               {"$7FFFFFFF", INT32_MAX},
-               {"-$80000000", INT32_MIN},
-               {"2147483648", std::nullopt},
-               {"-2147483649", std::nullopt},
-               {"$80000000", std::nullopt},
-               {"99999999999999999999999", std::nullopt},
-               {"", std::nullopt},
-               {"-", std::nullopt},
-               {"$", std::nullopt},
-               {"0x", std::nullopt},
-               {" 1", std::nullopt},
-               {"1 ", std::nullopt},
-               {"1.5", std::nullopt},
-               {"0x1G", std::nullopt},
-               {"$-5", std::nullopt},
-               {"--5", std::nullopt}};
+    int32_t expected;
+  } cases[] = {{"0", 0},    {"00012", 12}, {"+7", 7},    {"-7", -7},    {"$ff", 255},
+               {"x10", 16}, {"X10", 16},   {"0X1f", 31}, {"-$10", -16}, {"+0x10", 16}};
   for (const auto& c : cases)
     EXPECT_EQ(ParseInteger(c.input), c.expected) << "input: '" << c.input << "'";
+  for (const char* input : {"2147483647", "$7FFFFFFF"})
+    EXPECT_EQ(ParseInteger(input), INT32_MAX) << input;
+  for (const char* input : {"-2147483648", "-$80000000"})
+    EXPECT_EQ(ParseInteger(input), INT32_MIN) << input;
+  for (const char* input : {"2147483648", "-2147483649", "$80000000", "99999999999999999999999", "", "-", "$",
+                            "0x", " 1", "1 ", "1.5", "0x1G", "$-5", "--5"})
+    EXPECT_EQ(ParseInteger(input), std::nullopt) << "input: '" << input << "'";
 }
 
 TEST(TrimmedIntOrDefault, ConvertsTheTrimmedTextOrGivesTheDefault) {
@@ -98,16 +78,13 @@ TEST(HexTextValue, ReadsTheTrimmedTextAsHexadecimalWithNonDigitsAsZero) {
     EXPECT_EQ(HexTextValue(c.input), c.expected) << "input: '" << c.input << "'";
 }
 
+// The pair is trimmed before it is read, so "# 4" is 4 and "##41" is 4 then "1".
 TEST(DecodeHashEscapes, TurnsHashAndTwoCharactersIntoOneByte) {
   struct Case {
     std::string input, expected;
-  } cases[] = {
-      {"#41#42", "AB"}, {"a#3Db#0D#0Ac=d", "a=b\r\nc=d"},
-      {"#4", "4"},      {"x#", "x"},
-      {"#", ""},        {"#zz", std::string(1, '\0')},
-      {"#23", "#"},     {"# 4", "\x04"},                     // the pair is trimmed before it is read
-      {"#FF", "\xFF"},  {"##41", std::string("\x04") + "1"}, // "#4" is read as the pair
-  };
+  } cases[] = {{"#41#42", "AB"}, {"a#3Db#0D#0Ac=d", "a=b\r\nc=d"},   {"#4", "4"},  {"x#", "x"},
+               {"#", ""},        {"#zz", std::string(1, '\0')},      {"#23", "#"}, {"#FF", "\xFF"},
+               {"# 4", "\x04"},  {"##41", std::string("\x04") + "1"}};
   for (const auto& c : cases)
     EXPECT_EQ(DecodeHashEscapes(c.input), c.expected) << "input: '" << c.input << "'";
 }
@@ -135,25 +112,16 @@ TEST(IsDirectory, TellsFoldersFromFilesWithOrWithoutATrailingSeparator) {
     EXPECT_FALSE(IsDirectory(path)) << path;
 }
 
+// LF then CR is two breaks, empty lines never match, and the prefix test keeps case.
 TEST(FindLongestPrefix, GivesTheNumberOfTheLongestMatchingLineSplitAtCrLfOrBoth) {
   const std::string lines = "/\r\n/CGI/\r\n/CGI/BIN/";
   struct Case {
     std::string key, lines;
     int32_t expected;
-  } cases[] = {
-      {"/CGI/BIN/X.DLL", lines, 2},
-      {"/CGI/X", lines, 1},
-      {"/CGIX", lines, 0},
-      {"CGI/", lines, -1},
-      {"", lines, -1},
-      {"/cgi/bin/x", lines, 0},
-      {"/A/B", "\n/A\r/A/B\r\n", 2},
-      {"/A/B", "/A\n\r/A/B", 2}, // LF then CR is two breaks
-      {"/X", "\n\r\n\r", -1},    // empty lines never match
-      {"/X", "", -1},
-      {"/a/", "/A/\n/a", 1}, // the prefix test keeps case
-      {"/B/C", "/B/C\n/B/C/D\n/A", 0},
-  };
+  } cases[] = {{"/CGI/BIN/X.DLL", lines, 2},  {"/CGI/X", lines, 1},     {"/CGIX", lines, 0},
+               {"CGI/", lines, -1},           {"", lines, -1},          {"/B/C", "/B/C\n/B/C/D\n/A", 0},
+               {"/A/B", "\n/A\r/A/B\r\n", 2}, {"/X", "", -1},           {"/A/B", "/A\n\r/A/B", 2},
+               {"/X", "\n\r\n\r", -1},        {"/cgi/bin/x", lines, 0}, {"/a/", "/A/\n/a", 1}};
   for (const auto& c : cases)
     EXPECT_EQ(FindLongestPrefix(c.key, c.lines), c.expected) << "key: " << c.key;
 }

@@ -48,6 +48,8 @@ TEST_F(SettingsTest, AMissingFileGivesOneListenerL1OnPort80ServingWebBaseAtRoot)
   Manager->LoadFromFile(Folder.PathOf("absent.ini"));
   ASSERT_EQ(Manager->ListenerCount(), 1);
   EXPECT_EQ(Describe(Listener(0)), "L1 80 10000 on 1 [VD1 C:\\WebBase\\ / 0  ]");
+  EXPECT_EQ(Manager->GetListener(1), nullptr);
+  EXPECT_EQ(Manager->GetListener(-1), nullptr);
 }
 
 TEST_F(SettingsTest, ReadsEveryFieldOfEveryListenerAndDirectory) {
@@ -128,27 +130,6 @@ TEST_F(SettingsTest, ListenersOfTheSameNameShareTheirSections) {
 TEST_F(SettingsTest, AbsentDirectoryNamesAreVDnAndNameTheirSections) {
   Load("[L1.VDIRS]\nCOUNT=2\n[L1.VD2.GENERAL]\nVPATH=/two/\nPATH=p\n");
   EXPECT_EQ(Describe(Listener(0)), "L1 80 10000 on 2 [VD1 C:\\WebBase\\ / 0  ] [VD2 p /two/ 0  ]");
-}
-
-TEST(SetManager, ResizingKeepsLeadingRecordsAppendsFreshOnesAndGivesNothingOutsideTheRange) {
-  tKWSetManager manager;
-  manager.SetListenerCount(3);
-  manager.GetListener(0)->ListenerName = "kept";
-  manager.GetListener(1)->PortText = "81";
-  manager.GetListener(1)->VDirs[5].VDirName = "dropped";
-  manager.GetListener(1)->Enabled = true;
-  manager.SetListenerCount(1);
-  manager.SetListenerCount(2);
-  ASSERT_EQ(manager.ListenerCount(), 2);
-  EXPECT_EQ(manager.GetListener(0)->ListenerName, "kept");
-  const tListenerData& fresh = *manager.GetListener(1);
-  EXPECT_EQ(fresh.PortText + fresh.VDirs[5].VDirName, "");
-  EXPECT_EQ(fresh.VDirCount, 0);
-  EXPECT_FALSE(fresh.Enabled);
-  EXPECT_EQ(manager.GetListener(-1), nullptr);
-  EXPECT_EQ(manager.GetListener(2), nullptr);
-  manager.SetListenerCount(-4);
-  EXPECT_EQ(manager.ListenerCount(), 0);
 }
 
 TEST(SetManager, LocateFilePrefersTheProgramsFolderAndElsePassesTheBareName) {
