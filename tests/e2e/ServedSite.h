@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "tests/support/LoopbackPeer.h"
@@ -68,12 +69,8 @@ public:
 
   // Open descriptors of the running program.
   int DescriptorCount() const {
-    std::error_code error;
-    int count = 0;
-    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(Program.Pid()) + "/fd", error), end;
-         !error && it != end; it.increment(error))
-      ++count;
-    return count;
+    return static_cast<int>(std::distance(
+        std::filesystem::directory_iterator("/proc/" + std::to_string(Program.Pid()) + "/fd"), {}));
   }
   // Limits the program's descriptors from outside, soft and hard alike.
   bool LimitDescriptors(rlim_t count) {
