@@ -1,4 +1,4 @@
-// Version, command line, parameters, message boxes and icons.
+// Command line, parameters, message boxes and icons.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -24,20 +24,6 @@ std::string ReadFileText(const std::string& path) {
 }
 
 } // namespace
-
-// Non-NT 4.10: the program above picks its Windows 95 behaviour from this.
-TEST(Version, ReportsANonNtPlatform4_10) {
-  EXPECT_EQ(GetVersion(), 0xC0000A04u);
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof(info);
-  ASSERT_TRUE(GetVersionExA(&info));
-  EXPECT_EQ(info.dwMajorVersion, 4u);
-  EXPECT_EQ(info.dwMinorVersion, 10u);
-  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS));
-  info.dwOSVersionInfoSize = 8;
-  EXPECT_FALSE(GetVersionExA(&info));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-}
 
 TEST(CommandLine, ArgumentsAreTheKernelsByteForByte) {
   std::string cmdline = ReadFileText("/proc/self/cmdline");
