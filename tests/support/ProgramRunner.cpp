@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,21 +46,6 @@ std::vector<char*> PointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// In the child between fork and exec: async-signal-safe calls only.
-[[noreturn]] void ExecChild(const char* folder, const char* program, char** argv, char** envp, int in,
-                            int out, int err) {
-  setpgid(0, 0);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
-    signal(sig, SIG_DFL);
-  if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folder) != 0)
-    _exit(126);
-  execve(program, argv, envp);
-  _exit(127);
-}
-
 } // namespace
 
 ProgramRunner::ProgramRunner(const std::optional<std::string>& settingsText, const std::string& program)
@@ -83,21 +69,32 @@ void ProgramRunner::Start(const std::vector<std::string>& arguments, const Envir
   std::vector<std::string> argTexts{Program};
   argTexts.insert(argTexts.end(), arguments.begin(), arguments.end());
   std::vector<std::string> envTexts = BuildEnvironment(environment);
-  std::vector<char*> argv = PointersTo(argTexts);
-  std::vector<char*> envp = PointersTo(envTexts);
-  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int out = open(Dir.PathOf("stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int err = open(Dir.PathOf("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t pid = in < 0 || out < 0 || err < 0 ? -1 : fork();
-  if (pid == 0)
-    ExecChild(Dir.Path().c_str(), Program.c_str(), argv.data(), envp.data(), in, out, err);
-  const int error = errno;
-  for (int fd : {in, out, err})
-    if (fd >= 0)
-      close(fd);
-  if (pid < 0)
+  // A process group of its own, default handling of the stop signals, nothing blocked, output into files.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
+    sigaddset(&signals, sig);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  for (const auto& [fd, name] : {std::pair{1, "stdout.txt"}, {2, "stderr.txt"}})
+    posix_spawn_file_actions_addopen(&actions, fd, Dir.PathOf(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  posix_spawn_file_actions_addchdir_np(&actions, Dir.Path().c_str());
+  const int error = posix_spawn(&ChildPid, Program.c_str(), &actions, &attributes,
+                                PointersTo(argTexts).data(), PointersTo(envTexts).data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) {
+    ChildPid = -1;
     throw std::runtime_error(std::string("cannot start the program: ") + std::strerror(error));
-  ChildPid = pid;
+  }
 }
 
 bool ProgramRunner::Reap(bool block) {
