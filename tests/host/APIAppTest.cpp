@@ -101,26 +101,21 @@ TEST_F(APIAppTest, TheLoopDispatchesMessagesOfOtherWindowsOfTheThread) {
   UnregisterClassA("APIAppTestOther", GetModuleHandleA(nullptr));
 }
 
-TEST_F(APIAppTest, ASecondObjectFindsTheClassRegisteredAndGetsNoWindow) {
-  MainApp->Setup(10, 10, 220, 100, "first", false, nullptr);
-  tAPIApp second;
-  second.WindowStyle = WS_POPUP;
-  second.Setup(10, 10, 220, 100, "second", true, nullptr);
-  EXPECT_EQ(second.GetWindow(), nullptr);
-  EXPECT_TRUE(LoopEnds(second));
-  EXPECT_TRUE(IsWindow(MainApp->Handle));
-}
-
-TEST_F(APIAppTest, AnObjectOfAnotherClassRegistersAClassOfItsOwnName) {
+TEST_F(APIAppTest, ASecondObjectGetsAWindowOnlyForAClassNameOfItsOwn) {
   class tOtherApp : public tAPIApp {
   public:
-    tOtherApp() : tAPIApp("tOtherApp") { WindowStyle = WS_POPUP; }
+    explicit tOtherApp(const std::string& className) : tAPIApp(className) { WindowStyle = WS_POPUP; }
   };
   MainApp->Setup(0, 0, 10, 10, "first", false, nullptr);
-  tOtherApp other;
+  tOtherApp same("tAPIApp");
+  same.Setup(0, 0, 10, 10, "same", true, nullptr);
+  EXPECT_EQ(same.GetWindow(), nullptr);
+  EXPECT_TRUE(LoopEnds(same));
+  EXPECT_TRUE(IsWindow(MainApp->Handle));
+  tOtherApp other("tOtherApp");
   other.Setup(0, 0, 10, 10, "other", false, nullptr);
-  EXPECT_NE(other.Handle, nullptr);
-  EXPECT_NE(other.Handle, MainApp->Handle);
+  EXPECT_NE(other.GetWindow(), nullptr);
+  EXPECT_NE(other.GetWindow(), MainApp->Handle);
   DestroyWindow(other.Handle);
   UnregisterClassA("tOtherApp", GetModuleHandleA(nullptr));
 }
