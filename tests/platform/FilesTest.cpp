@@ -1,21 +1,23 @@
-// Files, file search, attributes and folders by Windows-style paths.
-#include <cstdlib>
+// Files, file search and attributes by Windows-style paths.
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include "platform/win32.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/WindowsPath.h"
+#include "tests/support/Win32Calls.h"
 
 using kwstest::WindowsStyle;
 
 namespace {
 
-HANDLE OpenForReading(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+HANDLE OpenForReading(const std::string& path, DWORD access = GENERIC_READ,
+                      DWORD disposition = OPEN_EXISTING) {
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -28,7 +30,7 @@ std::string ReadAll(HANDLE file) {
   return content;
 }
 
-// The names a search returns, in order; on failure, the error instead.
+// The names a search returns, in order, or the error of a failed one.
 std::vector<std::string> FindAll(const std::string& pattern) {
   WIN32_FIND_DATAA data;
   HANDLE search = FindFirstFileA(pattern.c_str(), &data);
@@ -44,12 +46,24 @@ std::vector<std::string> FindAll(const std::string& pattern) {
   return names;
 }
 
+class Files : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char* name : {"b.txt", "A.TXT", "c.log", "README"})
+      Folder.WriteFile(std::string("Dir/") + name, "x");
+    Folder.MakeFolder("Dir/Sub");
+    Folder.WriteFile("Dir/Page.Html", std::string("Hello\0World", 11));
+    std::filesystem::permissions(Folder.WriteFile("Dir/Locked.txt", "x"), std::filesystem::perms::owner_read);
+    ASSERT_EQ(mkfifo(Folder.PathOf("Dir/pipe").c_str(), 0600), 0);
+  }
+  std::string At(const std::string& relative) const { return Folder.PathOf(relative); }
+  kwstest::TempFolder Folder;
+};
+
 } // namespace
 
-TEST(CreateFile, ReadsEveryByteThenSucceedsWithNothingAtTheEnd) {
-  kwstest::TempFolder folder;
-  folder.WriteFile("Site/Page.Html", std::string("Hello\0World", 11));
-  HANDLE file = OpenForReading(WindowsStyle(folder.PathOf("SITE/page.HTML")));
+TEST_F(Files, AReadGivesEveryByteThenSucceedsWithNothingAtTheEnd) {
+  HANDLE file = OpenForReading(WindowsStyle(At("DIR/page.HTML")));
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   DWORD high = 99;
   EXPECT_EQ(GetFileSize(file, &high), 11u);
@@ -60,58 +74,33 @@ TEST(CreateFile, ReadsEveryByteThenSucceedsWithNothingAtTheEnd) {
   EXPECT_TRUE(ReadFile(file, &byte, 1, &got, nullptr));
   EXPECT_EQ(got, 0u);
   EXPECT_TRUE(CloseHandle(file));
-  EXPECT_FALSE(ReadFile(file, &byte, 1, &got, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(kwstest::ErrorOf(ReadFile(file, &byte, 1, &got, nullptr)), DWORD(ERROR_INVALID_HANDLE));
 }
 
-TEST(CreateFile, OnlyOpensExistingFilesForReading) {
-  kwstest::TempFolder folder;
-  std::string path = folder.WriteFile("f.txt", "x");
+// A pipe opened blocking would wait for a writer forever.
+TEST_F(Files, CreateFileOpensOnlyExistingRegularFilesForReadingAndNeverBlocks) {
   struct Case {
-    DWORD Access, Disposition;
-  };
-  for (Case c :
-       {Case{GENERIC_WRITE, OPEN_EXISTING}, Case{GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING},
-        Case{GENERIC_READ, CREATE_ALWAYS}, Case{GENERIC_READ, OPEN_ALWAYS}, Case{GENERIC_READ, CREATE_NEW}}) {
-    EXPECT_EQ(CreateFileA(path.c_str(), c.Access, 0, nullptr, c.Disposition, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED)) << c.Access << " " << c.Disposition;
-  }
-}
-
-TEST(CreateFile, RefusesEverythingButRegularFilesWithoutBlocking) {
-  kwstest::TempFolder folder;
-  std::vector<std::string> paths = {folder.MakeFolder("Dir"), "/dev/null"};
-  std::string fifo = folder.PathOf("pipe");
-  if (std::system(("mkfifo '" + fifo + "' 2>/dev/null").c_str()) == 0)
-    paths.push_back(fifo); // opened blocking, this would wait for a writer forever
-  for (const std::string& path : paths) {
-    EXPECT_EQ(OpenForReading(path), INVALID_HANDLE_VALUE) << path;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
-  }
-}
-
-TEST(FileCalls, AMissingFileIs2AndAMissingFolderIs3) {
-  kwstest::TempFolder folder;
-  folder.WriteFile("Dir/File.txt", "x");
-  struct Case {
-    std::string Relative;
-    DWORD Error;
+    std::string Path;
+    DWORD Access, Disposition, Error;
   };
   const Case cases[] = {
-      {"dir/missing.txt", ERROR_FILE_NOT_FOUND}, {"missing/file.txt", ERROR_PATH_NOT_FOUND},
-      {"dir/file.txt/x", ERROR_PATH_NOT_FOUND},  {"dir/*.none", ERROR_FILE_NOT_FOUND},
-      {"missing/*.txt", ERROR_PATH_NOT_FOUND},
+      {At("dir/a.txt"), GENERIC_READ, OPEN_EXISTING, 0},
+      {At("dir/a.txt"), GENERIC_WRITE, OPEN_EXISTING, ERROR_NOT_SUPPORTED},
+      {At("dir/a.txt"), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, ERROR_NOT_SUPPORTED},
+      {At("dir/a.txt"), GENERIC_READ, CREATE_ALWAYS, ERROR_NOT_SUPPORTED},
+      {At("dir/a.txt"), GENERIC_READ, OPEN_ALWAYS, ERROR_NOT_SUPPORTED},
+      {At("dir/a.txt"), GENERIC_READ, CREATE_NEW, ERROR_NOT_SUPPORTED},
+      {At("dir/sub"), GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+      {At("dir/pipe"), GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+      {"/dev/null", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+      {At("dir/missing.txt"), GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+      {At("missing/a.txt"), GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+      {At("dir/a.txt/x"), GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
   };
   for (const Case& c : cases) {
-    const std::string path = folder.PathOf(c.Relative);
-    EXPECT_EQ(FindAll(path), std::vector<std::string>{"<error " + std::to_string(c.Error) + ">"}) << path;
-    if (path.find('*') != std::string::npos)
-      continue;
-    EXPECT_EQ(OpenForReading(path), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), c.Error) << c.Relative;
-    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), c.Error) << c.Relative;
+    HANDLE file = OpenForReading(c.Path, c.Access, c.Disposition);
+    EXPECT_EQ(file == INVALID_HANDLE_VALUE ? GetLastError() : 0u, c.Error) << c.Path << " " << c.Disposition;
+    CloseHandle(file);
   }
 }
 
@@ -150,62 +139,50 @@ TEST(SetFilePointer, FilesOf4GiBAndMoreUseTheHighParts) {
   CloseHandle(file);
 }
 
-TEST(FindFile, DescribesTheEntryFoundLikeFileAttributesDo) {
-  kwstest::TempFolder folder;
-  folder.WriteFile("Web/Index.html", "12345");
-  for (const std::string& path :
-       {WindowsStyle(folder.PathOf("web")), folder.PathOf("WEB/INDEX.HTML"), std::string("C:")}) {
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(path.c_str(), &data);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE) << path;
-    EXPECT_EQ(data.dwFileAttributes, GetFileAttributesA(path.c_str())) << path;
-    if (path.ends_with("HTML")) {
-      EXPECT_EQ(data.nFileSizeLow, 5u);
-    }
-    FindClose(search);
-  }
-}
-
-TEST(FindFile, NamesIgnoreCaseWildcardsListInByteOrderAndATrailingSeparatorFindsNothing) {
-  kwstest::TempFolder folder;
-  for (const char* name : {"b.txt", "A.TXT", "c.log", "README"})
-    folder.WriteFile(std::string("Dir/") + name, "x");
-  folder.MakeFolder("Dir/Sub");
-  const std::vector<std::string> all = {".", "..", "A.TXT", "README", "Sub", "b.txt", "c.log"};
+TEST_F(Files, SearchNamesIgnoreCaseListInByteOrderAndTellAMissingFileFromAMissingFolder) {
+  const std::vector<std::string> all = {".",      "..",  "A.TXT", "Locked.txt", "Page.Html",
+                                        "README", "Sub", "b.txt", "c.log",      "pipe"};
   struct Case {
     std::string Pattern;
     std::vector<std::string> Expected;
   };
   const Case cases[] = {
-      {folder.PathOf("DIR"), {"Dir"}},
-      {kwstest::WindowsStyle(folder.PathOf("dir/A.txt")), {"A.TXT"}},
-      {folder.PathOf("dir/*.TXT"), {"A.TXT", "b.txt"}},
-      {folder.PathOf("dir/?.log"), {"c.log"}},
-      {folder.PathOf("dir/*"), all},
-      {folder.PathOf("dir/*.*"), all},
-      {folder.PathOf("dir/read*"), {"README"}},
-      {folder.PathOf("dir") + "\\", {"<error 2>"}},
-      {folder.PathOf("dir") + "/", {"<error 2>"}},
+      {At("DIR"), {"Dir"}},
+      {WindowsStyle(At("dir/A.txt")), {"A.TXT"}},
+      {At("dir/*.TXT"), {"A.TXT", "Locked.txt", "b.txt"}},
+      {At("dir/?.log"), {"c.log"}},
+      {At("dir/*"), all},
+      {At("dir/*.*"), all},
+      {At("dir/read*"), {"README"}},
+      {At("dir") + "\\", {"<error 2>"}},
       {"C:\\", {"<error 2>"}},
+      {At("dir/*.none"), {"<error 2>"}},
+      {At("missing/*.txt"), {"<error 3>"}},
+      {At("dir/a.txt/x"), {"<error 3>"}},
   };
   for (const Case& c : cases)
     EXPECT_EQ(FindAll(c.Pattern), c.Expected) << c.Pattern;
 }
 
-TEST(FileAttributes, TellFoldersFilesReadOnlyFilesAndDevices) {
-  kwstest::TempFolder folder;
-  folder.WriteFile("Dir/File.txt", "x");
-  std::filesystem::permissions(folder.WriteFile("Dir/Locked.txt", "x"), std::filesystem::perms::owner_read);
+TEST_F(Files, SearchAndAttributesTellFoldersFilesReadOnlyFilesAndDevices) {
   struct Case {
     std::string Path;
     DWORD Attributes;
   };
   const Case cases[] = {
-      {WindowsStyle(folder.PathOf("DIR")), FILE_ATTRIBUTE_DIRECTORY},
-      {folder.PathOf("dir/file.TXT"), FILE_ATTRIBUTE_ARCHIVE},
-      {folder.PathOf("dir/locked.txt"), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY},
+      {WindowsStyle(At("DIR")), FILE_ATTRIBUTE_DIRECTORY},
+      {"C:", FILE_ATTRIBUTE_DIRECTORY},
+      {At("dir/a.TXT"), FILE_ATTRIBUTE_ARCHIVE},
+      {At("dir/locked.txt"), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY},
       {"/dev/null", FILE_ATTRIBUTE_DEVICE},
+      {At("dir/missing"), INVALID_FILE_ATTRIBUTES},
+      {At("missing/x"), INVALID_FILE_ATTRIBUTES},
   };
-  for (const Case& c : cases)
+  for (const Case& c : cases) {
     EXPECT_EQ(GetFileAttributesA(c.Path.c_str()), c.Attributes) << c.Path;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(c.Path.c_str(), &data);
+    EXPECT_EQ(search == INVALID_HANDLE_VALUE ? INVALID_FILE_ATTRIBUTES : data.dwFileAttributes, c.Attributes);
+    FindClose(search);
+  }
 }

@@ -10,7 +10,7 @@
 #include "platform/src/Paths.h"
 #include "platform/win32.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/WindowsPath.h"
+#include "tests/support/Win32Calls.h"
 
 using kwsplat::ResolveCase;
 
