@@ -8,6 +8,7 @@
 
 #include "platform/win32.h"
 #include "tests/support/TestWindow.h"
+#include "tests/support/Win32Calls.h"
 
 using namespace kwstest;
 using Messages = std::vector<UINT>;
@@ -17,9 +18,9 @@ namespace {
 const Messages kCreatedAndDestroyed = {WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY};
 
 // The next message of this thread's queue, removed, or 0 when there is none.
-WPARAM TakeParameter(HWND filter = nullptr) {
+WPARAM TakeParameter() {
   MSG msg;
-  return PeekMessageA(&msg, filter, 0, 0, PM_REMOVE) ? msg.wParam : 0;
+  return PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) ? msg.wParam : 0;
 }
 
 } // namespace
@@ -119,23 +120,6 @@ TEST(MessageQueue, FiltersByWindowThreadAndRange) {
   });
 }
 
-TEST(MessageQueue, OnlyTheOwnerCanFilterForAWindowOrDispatchToIt) {
-  RunOnLayerThread([] {
-    tRecorder recorder;
-    MSG msg{CreateRecordingWindow(recorder), kTestMessage, 0, 0, 0, {}};
-    DispatchMessageA(&msg);
-    std::thread([&] {
-      EXPECT_EQ(DispatchMessageA(&msg), 0);
-      MSG got;
-      EXPECT_EQ(GetMessageA(&got, msg.hwnd, 0, 0), -1);
-      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-    }).join();
-    DestroyWindow(msg.hwnd);
-    EXPECT_EQ(DispatchMessageA(&msg), 0);
-    EXPECT_EQ(recorder.Messages, (Messages{WM_NCCREATE, WM_CREATE, kTestMessage, WM_DESTROY, WM_NCDESTROY}));
-  });
-}
-
 TEST(Windows, MessagesForADestroyedWindowAreNeverReturnedAndPostsToItFail) {
   RunOnLayerThread([] {
     tRecorder recorder, other;
@@ -146,8 +130,7 @@ TEST(Windows, MessagesForADestroyedWindowAreNeverReturnedAndPostsToItFail) {
     PostMessageA(keep, kTestMessage, 2, 0);
     PostMessageA(window, kTestMessage, 3, 0);
     ASSERT_TRUE(DestroyWindow(window));
-    EXPECT_FALSE(PostMessageA(window, kTestMessage, 4, 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_EQ(ErrorOf(PostMessageA(window, kTestMessage, 4, 0)), DWORD(ERROR_INVALID_WINDOW_HANDLE));
     EXPECT_EQ(TakeParameter(), 2u);
     EXPECT_EQ(TakeParameter(), 0u);
     DestroyWindow(keep);
@@ -167,18 +150,21 @@ TEST(Windows, CreationAndDestructionSendTheirMessagesAndCreateMinusOneFails) {
     });
 }
 
-TEST(Windows, DestroyFromAnotherThreadIsDeniedButAPostedCloseDestroysOnTheOwner) {
+TEST(Windows, OtherThreadsCanOnlyPostSoAPostedCloseDestroysOnTheOwner) {
   RunOnLayerThread([] {
     tRecorder recorder;
-    HWND window = CreateRecordingWindow(recorder);
+    MSG msg{CreateRecordingWindow(recorder), kTestMessage, 0, 0, 0, {}};
     std::thread([&] {
-      EXPECT_FALSE(DestroyWindow(window));
-      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-      EXPECT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
+      EXPECT_EQ(DispatchMessageA(&msg), 0);
+      MSG got;
+      EXPECT_EQ(GetMessageA(&got, msg.hwnd, 0, 0), -1);
+      EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+      EXPECT_EQ(ErrorOf(DestroyWindow(msg.hwnd)), DWORD(ERROR_ACCESS_DENIED));
+      EXPECT_TRUE(PostMessageA(msg.hwnd, WM_CLOSE, 0, 0));
     }).join();
-    MSG msg;
     ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
     DispatchMessageA(&msg);
+    EXPECT_EQ(DispatchMessageA(&msg), 0);
     EXPECT_EQ(recorder.Messages, (Messages{WM_NCCREATE, WM_CREATE, WM_CLOSE, WM_DESTROY, WM_NCDESTROY}));
   });
 }
@@ -229,8 +215,7 @@ TEST(Windows, AnEndingThreadsWindowsGoSilentlyAndPostsToThemFail) {
   });
   EXPECT_FALSE(IsWindow(window));
   EXPECT_EQ(recorder.Messages, (Messages{WM_NCCREATE, WM_CREATE}));
-  EXPECT_FALSE(PostMessageA(window, kTestMessage, 0, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(ErrorOf(PostMessageA(window, kTestMessage, 0, 0)), DWORD(ERROR_INVALID_WINDOW_HANDLE));
 }
 
 TEST(Windows, WindowLongsStayWithinTheExtraBytes) {
@@ -240,12 +225,9 @@ TEST(Windows, WindowLongsStayWithinTheExtraBytes) {
     EXPECT_EQ(SetWindowLongA(window, 12, 0x1234), 0);
     EXPECT_EQ(SetWindowLongPtrA(window, 0, 77), 0);
     EXPECT_EQ(GetWindowLongA(window, 12), 0x1234);
-    for (int index : {13, 16, -100}) {
-      EXPECT_EQ(GetWindowLongA(window, index), 0) << index;
-      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX)) << index;
-    }
-    EXPECT_EQ(GetWindowLongPtrA(window, 9), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX));
+    for (int index : {13, 16, -100})
+      EXPECT_EQ(ErrorOf(GetWindowLongA(window, index)), DWORD(ERROR_INVALID_INDEX)) << index;
+    EXPECT_EQ(ErrorOf(GetWindowLongPtrA(window, 9)), DWORD(ERROR_INVALID_INDEX));
     DestroyWindow(window);
   });
 }
@@ -256,14 +238,11 @@ TEST(WindowClasses, NamesIgnoreCaseAndUnknownOrDuplicateNamesFail) {
   wc.lpszClassName = "CaseTestClass";
   ASSERT_NE(RegisterClassA(&wc), 0);
   wc.lpszClassName = "CASETESTCLASS";
-  EXPECT_EQ(RegisterClassA(&wc), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+  EXPECT_EQ(ErrorOf(RegisterClassA(&wc)), DWORD(ERROR_CLASS_ALREADY_EXISTS));
   WNDCLASSA found{};
-  EXPECT_TRUE(GetClassInfoA(nullptr, "casetestclass", &found));
-  EXPECT_EQ(found.lpfnWndProc, DefWindowProcA);
-  EXPECT_FALSE(GetClassInfoA(nullptr, "NoSuchClass", &found));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
-  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr),
-            nullptr);
-  EXPECT_EQ(GetLastError(), 1407u);
+  EXPECT_TRUE(GetClassInfoA(nullptr, "casetestclass", &found) && found.lpfnWndProc == DefWindowProcA);
+  EXPECT_EQ(ErrorOf(GetClassInfoA(nullptr, "NoSuchClass", &found)), DWORD(ERROR_CLASS_DOES_NOT_EXIST));
+  EXPECT_TRUE(UnregisterClassA("caseTESTclass", nullptr));
+  EXPECT_EQ(ErrorOf(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr)),
+            1407u);
 }
