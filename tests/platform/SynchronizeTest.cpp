@@ -31,20 +31,21 @@ private:
 
 } // namespace
 
-TEST(Synchronize, RunsOnTheMainThreadWhileItsLoopRunsAndDirectlyOnTheMainThread) {
+TEST(Synchronize, CallsAndOnTerminateRunOnTheMainThreadWhileItsLoopRunsAndDirectlyThere) {
   ASSERT_TRUE(TThread::IsMainThread());
-  std::atomic<DWORD> ranOn{0};
+  std::atomic<DWORD> ranOn{0}, terminatedOn{0};
   tLambdaThread thread([&](tLambdaThread&) { TThread::Synchronize([&] { ranOn = GetCurrentThreadId(); }); });
+  thread.OnTerminate = [&](TThread&) { terminatedOn = GetCurrentThreadId(); };
   thread.Resume();
-  ASSERT_TRUE(WaitUntil([&] { return thread.Finished(); }));
-  EXPECT_EQ(ranOn, TThread::MainThreadID());
+  ASSERT_TRUE(WaitUntil([&] { return terminatedOn != 0; }));
   EXPECT_EQ(ranOn, GetCurrentThreadId());
+  EXPECT_EQ(terminatedOn, GetCurrentThreadId());
   bool ran = false;
   TThread::Synchronize([&] { ran = true; });
   EXPECT_TRUE(ran);
 }
 
-TEST(Synchronize, AnExceptionIsThrownAgainInTheCaller) {
+TEST(Synchronize, AnExceptionIsThrownAgainInTheCallerAndOneEscapingExecuteIsKept) {
   std::string caught;
   tLambdaThread thread([&](tLambdaThread&) {
     try {
@@ -52,11 +53,16 @@ TEST(Synchronize, AnExceptionIsThrownAgainInTheCaller) {
     } catch (const EOSError& e) {
       caught = std::string(e.ClassName()) + ":" + e.Message;
     }
+    throw Exception("lost");
   });
   thread.Resume();
-  ASSERT_TRUE(WaitUntil([&] { return thread.Finished(); }));
   thread.WaitFor();
   EXPECT_EQ(caught, "EOSError:boom");
+  try {
+    std::rethrow_exception(thread.FatalException());
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message, "lost");
+  }
 }
 
 TEST(Synchronize, WaitForOnTheMainThreadKeepsSynchronizedCallsRunning) {
@@ -131,27 +137,6 @@ TEST(TThreadLifecycle, FreeOnTerminateDeletesTheObjectOnItsOwnThread) {
   thread->Resume();
   ASSERT_TRUE(WaitUntil([&] { return deletedOn != 0; }));
   EXPECT_EQ(deletedOn, ranOn);
-}
-
-TEST(TThreadLifecycle, AnExceptionEscapingExecuteIsKept) {
-  tLambdaThread thread([](tLambdaThread&) { throw Exception("lost"); });
-  thread.Resume();
-  thread.WaitFor();
-  ASSERT_TRUE(thread.FatalException());
-  try {
-    std::rethrow_exception(thread.FatalException());
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message, "lost");
-  }
-}
-
-TEST(TThreadLifecycle, OnTerminateRunsOnTheMainThread) {
-  std::atomic<DWORD> ranOn{0};
-  tLambdaThread thread([](tLambdaThread&) {});
-  thread.OnTerminate = [&](TThread&) { ranOn = GetCurrentThreadId(); };
-  thread.Resume();
-  thread.WaitFor();
-  EXPECT_EQ(ranOn, TThread::MainThreadID());
 }
 
 TEST(TThreadLifecycle, WaitingForItselfIsAnError) {
