@@ -36,22 +36,11 @@ void MakeOld(const std::string& path) {
 
 TEST(ProfileReader, ReadsValuesByTheReaderRules) {
   kwstest::TempFolder folder;
-  std::string file = folder.WriteFile("s.ini", "\xEF\xBB\xBF[ Main ]\r\n"
-                                               "  KeY  =  spaced value \t\r\n"
-                                               "key=the first wins\n"
-                                               "eq=a=b=c\n"
-                                               "dq=\"  quoted  \"\n"
-                                               "sq='single'\n"
-                                               "mixed=\"open'\n"
-                                               "lone=\"\n"
-                                               "empty=\n"
-                                               "blank=   \n"
-                                               "no equals sign here\n"
-                                               ";semi=colon\n"
-                                               "hash=v # not a comment\n"
-                                               "zero=ab\0cd\n"
-                                               "[Other]\rcr=only\rcrlf=mixed\r\n"
-                                               "[main]\nlater=the first section wins\n"s);
+  std::string file = folder.WriteFile(
+      "s.ini", "\xEF\xBB\xBF[ Main ]\r\n  KeY  =  spaced value \t\r\nkey=the first wins\neq=a=b=c\n"
+               "dq=\"  quoted  \"\nsq='single'\nmixed=\"open'\nlone=\"\nempty=\nblank=   \n"
+               "no equals sign here\n;semi=colon\nhash=v # not a comment\nzero=ab\0cd\n"
+               "[Other]\rcr=only\rcrlf=mixed\r\n[main]\nlater=the first section wins\n"s);
   struct Case {
     const char* Section;
     const char* Key;
@@ -84,7 +73,7 @@ TEST(ProfileReader, ReadsValuesByTheReaderRules) {
 TEST(ProfileReader, MissingFileGivesTheDefaultAndError2) {
   kwstest::TempFolder folder;
   EXPECT_EQ(Read(folder.PathOf("none.ini"), "S", "K", "C:\\WebBase\\"), "C:\\WebBase\\");
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(Read(folder.PathOf("none.ini"), "S", "K", nullptr), "");
   EXPECT_EQ(Read(folder.PathOf("nofolder/x.ini"), "S", "K"), "<default>");
 }
