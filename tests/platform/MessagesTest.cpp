@@ -26,9 +26,7 @@ WPARAM TakeParameter() {
 } // namespace
 
 TEST(MessageQueue, KeepsPostOrderFromSeveralThreads) {
-  RunOnLayerThread([] {
-    tRecorder recorder;
-    HWND window = CreateRecordingWindow(recorder);
+  RunWithWindow([](HWND window, tRecorder&) {
     constexpr int kPerThread = 2000;
     auto post = [&](LPARAM poster) {
       for (int i = 0; i < kPerThread; ++i)
@@ -44,7 +42,6 @@ TEST(MessageQueue, KeepsPostOrderFromSeveralThreads) {
     a.join();
     b.join();
     EXPECT_EQ(TakeParameter(), 0u);
-    DestroyWindow(window);
   });
 }
 
@@ -72,9 +69,7 @@ TEST(MessageQueue, EachWaitWakesForAPostFromAnotherThread) {
 }
 
 TEST(MessageQueue, QuitKeepsItsPlacePassesEveryFilterAndCarriesTheExitCode) {
-  RunOnLayerThread([] {
-    tRecorder recorder;
-    HWND window = CreateRecordingWindow(recorder);
+  RunWithWindow([](HWND window, tRecorder&) {
     PostThreadMessageA(GetCurrentThreadId(), kTestMessage, 1, 0);
     PostQuitMessage(7);
     PostThreadMessageA(GetCurrentThreadId(), kTestMessage, 2, 0);
@@ -85,14 +80,12 @@ TEST(MessageQueue, QuitKeepsItsPlacePassesEveryFilterAndCarriesTheExitCode) {
     EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
     EXPECT_EQ(msg.wParam, 7u);
     EXPECT_EQ(TakeParameter(), 2u);
-    DestroyWindow(window);
   });
 }
 
 TEST(MessageQueue, FiltersByWindowThreadAndRange) {
-  RunOnLayerThread([] {
-    tRecorder r1, r2;
-    HWND w1 = CreateRecordingWindow(r1);
+  RunWithWindow([](HWND w1, tRecorder&) {
+    tRecorder r2;
     HWND w2 = CreateRecordingWindow(r2);
     PostMessageA(w1, WM_USER + 1, 0, 0);
     PostMessageA(w2, WM_USER + 2, 0, 0);
@@ -115,17 +108,15 @@ TEST(MessageQueue, FiltersByWindowThreadAndRange) {
       EXPECT_EQ(msg.message, c.Expected);
     }
     EXPECT_EQ(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE), FALSE);
-    DestroyWindow(w1);
     DestroyWindow(w2);
   });
 }
 
 TEST(Windows, MessagesForADestroyedWindowAreNeverReturnedAndPostsToItFail) {
-  RunOnLayerThread([] {
-    tRecorder recorder, other;
+  RunWithWindow([](HWND keep, tRecorder&) {
+    tRecorder recorder;
     recorder.PostOnDestroy = true;
     HWND window = CreateRecordingWindow(recorder);
-    HWND keep = CreateRecordingWindow(other);
     PostMessageA(window, kTestMessage, 1, 0);
     PostMessageA(keep, kTestMessage, 2, 0);
     PostMessageA(window, kTestMessage, 3, 0);
@@ -133,7 +124,6 @@ TEST(Windows, MessagesForADestroyedWindowAreNeverReturnedAndPostsToItFail) {
     EXPECT_EQ(ErrorOf(PostMessageA(window, kTestMessage, 4, 0)), DWORD(ERROR_INVALID_WINDOW_HANDLE));
     EXPECT_EQ(TakeParameter(), 2u);
     EXPECT_EQ(TakeParameter(), 0u);
-    DestroyWindow(keep);
   });
 }
 
@@ -151,9 +141,8 @@ TEST(Windows, CreationAndDestructionSendTheirMessagesAndCreateMinusOneFails) {
 }
 
 TEST(Windows, OtherThreadsCanOnlyPostSoAPostedCloseDestroysOnTheOwner) {
-  RunOnLayerThread([] {
-    tRecorder recorder;
-    MSG msg{CreateRecordingWindow(recorder), kTestMessage, 0, 0, 0, {}};
+  RunWithWindow([](HWND window, tRecorder& recorder) {
+    MSG msg{window, kTestMessage, 0, 0, 0, {}};
     std::thread([&] {
       EXPECT_EQ(DispatchMessageA(&msg), 0);
       MSG got;
@@ -170,10 +159,8 @@ TEST(Windows, OtherThreadsCanOnlyPostSoAPostedCloseDestroysOnTheOwner) {
 }
 
 TEST(Windows, DestroyingAgainFromDestroyEndsItOnce) {
-  RunOnLayerThread([] {
-    tRecorder recorder;
+  RunWithWindow([](HWND window, tRecorder& recorder) {
     recorder.DestroyOnDestroy = true;
-    HWND window = CreateRecordingWindow(recorder);
     ASSERT_TRUE(DestroyWindow(window));
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(recorder.Messages, kCreatedAndDestroyed);
@@ -181,20 +168,16 @@ TEST(Windows, DestroyingAgainFromDestroyEndsItOnce) {
 }
 
 TEST(Windows, ExceptionsFromTheProcedurePassThroughDispatch) {
-  RunOnLayerThread([] {
-    tRecorder recorder;
+  RunWithWindow([](HWND window, tRecorder& recorder) {
     recorder.ThrowOnTestMessage = true;
-    MSG msg{CreateRecordingWindow(recorder), kTestMessage, 0, 0, 0, {}};
+    MSG msg{window, kTestMessage, 0, 0, 0, {}};
     EXPECT_THROW(DispatchMessageA(&msg), std::runtime_error);
-    EXPECT_TRUE(IsWindow(msg.hwnd));
-    DestroyWindow(msg.hwnd);
+    EXPECT_TRUE(IsWindow(window));
   });
 }
 
 TEST(Windows, HandleValuesAreNeverReused) {
-  RunOnLayerThread([] {
-    tRecorder recorder;
-    HWND first = CreateRecordingWindow(recorder);
+  RunWithWindow([](HWND first, tRecorder& recorder) {
     ASSERT_TRUE(DestroyWindow(first));
     for (int i = 0; i < 100; ++i) {
       HWND next = CreateRecordingWindow(recorder);
@@ -219,16 +202,13 @@ TEST(Windows, AnEndingThreadsWindowsGoSilentlyAndPostsToThemFail) {
 }
 
 TEST(Windows, WindowLongsStayWithinTheExtraBytes) {
-  RunOnLayerThread([] {
-    tRecorder recorder;
-    HWND window = CreateRecordingWindow(recorder); // 16 extra bytes
+  RunWithWindow([](HWND window, tRecorder&) { // 16 extra bytes
     EXPECT_EQ(SetWindowLongA(window, 12, 0x1234), 0);
     EXPECT_EQ(SetWindowLongPtrA(window, 0, 77), 0);
     EXPECT_EQ(GetWindowLongA(window, 12), 0x1234);
     for (int index : {13, 16, -100})
       EXPECT_EQ(ErrorOf(GetWindowLongA(window, index)), DWORD(ERROR_INVALID_INDEX)) << index;
     EXPECT_EQ(ErrorOf(GetWindowLongPtrA(window, 9)), DWORD(ERROR_INVALID_INDEX));
-    DestroyWindow(window);
   });
 }
 

@@ -68,4 +68,15 @@ inline HWND CreateRecordingWindow(tRecorder& recorder) {
   return CreateWindowExA(0, name, "test", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, &recorder);
 }
 
+// Runs body on a fresh layer thread that owns a recording window, destroyed after body unless body did so.
+inline void RunWithWindow(const std::function<void(HWND, tRecorder&)>& body) {
+  RunOnLayerThread([&] {
+    tRecorder recorder;
+    HWND window = CreateRecordingWindow(recorder);
+    ASSERT_NE(window, nullptr);
+    body(window, recorder);
+    DestroyWindow(window);
+  });
+}
+
 } // namespace kwstest
