@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <utility>
 #include <vector>
 
 #include "tests/support/TempFolder.h"
@@ -67,23 +68,15 @@ TEST(WithTrailingSeparator, TrimsAndAppendsABackslashUnlessEmptyOrEndingInASepar
     EXPECT_EQ(WithTrailingSeparator(c.input), c.expected) << "input: '" << c.input << "'";
 }
 
-TEST(HexTextValue, ReadsTheTrimmedTextAsHexadecimalWithNonDigitsAsZero) {
-  struct Case {
-    std::string input;
-    int32_t expected;
-  } cases[] = {{"41", 0x41}, {" 4a ", 0x4A},   {"aF", 0xAF},
-               {"zz", 0},    {"", 0},          {"z1", 0x01},
-               {"1z", 0x10}, {"FFFFFFFF", -1}, {"123456789", 0x23456789}}; // only the low 32 bits count
-  for (const auto& c : cases)
-    EXPECT_EQ(HexTextValue(c.input), c.expected) << "input: '" << c.input << "'";
-}
-
 // The pair is trimmed before it is read, so "# 4" is 4 and "##41" is 4 then "1".
 TEST(DecodeHashEscapes, TurnsHashAndTwoCharactersIntoOneByte) {
   struct Case {
     std::string input, expected;
-  } cases[] = {{"#41#42", "AB"}, {"a#3Db#0D#0Ac=d", "a=b\r\nc=d"},   {"#4", "4"},  {"x#", "x"},
-               {"#", ""},        {"#zz", std::string(1, '\0')},      {"#23", "#"}, {"#FF", "\xFF"},
+  } cases[] = {{"#41#42", "AB"}, {"a#3Db#0D#0Ac=d", "a=b\r\nc=d"},
+               {"#4", "4"},      {"x#", "x"},
+               {"#", ""},        {"#zz", std::string(1, '\0')},
+               {"#23", "#"},     {"#FF", "\xFF"},
+               {"#4a", "J"},     {"#z1", "\x01"},
                {"# 4", "\x04"},  {"##41", std::string("\x04") + "1"}};
   for (const auto& c : cases)
     EXPECT_EQ(DecodeHashEscapes(c.input), c.expected) << "input: '" << c.input << "'";
@@ -153,27 +146,19 @@ TEST(PathParts, SplitAtTheLastSlashOrBackslash) {
   }
 }
 
-// Replaces the program's name and parameters for one test.
-class CommandLine {
-public:
-  explicit CommandLine(std::vector<std::string> arguments) : Texts(std::move(arguments)) {
-    for (auto& text : Texts)
-      Pointers.push_back(text.data());
-    Pointers.push_back(nullptr);
-    __argc = static_cast<int>(Texts.size());
-    __argv = Pointers.data();
-  }
-  ~CommandLine() {
-    __argc = SavedCount;
-    __argv = SavedValues;
-  }
-
-private:
-  std::vector<std::string> Texts;
-  std::vector<char*> Pointers;
-  int SavedCount = __argc;
-  char** SavedValues = __argv;
-};
+// Asks for the switch with the program's name and parameters replaced by `arguments`.
+bool HasNtSwitchIn(std::vector<std::string> arguments) {
+  std::vector<char*> pointers;
+  for (auto& text : arguments)
+    pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  const int savedCount = std::exchange(__argc, static_cast<int>(arguments.size()));
+  char** const savedValues = std::exchange(__argv, pointers.data());
+  const bool found = HasCommandLineSwitch("NT");
+  __argc = savedCount;
+  __argv = savedValues;
+  return found;
+}
 
 TEST(HasCommandLineSwitch, MatchesAParameterOfDashOrSlashAndTheNameInAnyCaseButNotTheProgramName) {
   struct Case {
@@ -184,10 +169,8 @@ TEST(HasCommandLineSwitch, MatchesAParameterOfDashOrSlashAndTheNameInAnyCaseButN
                {{"p", "-"}, false},    {{"p", "/"}, false},    {{"p", "//nt"}, false},
                {{"p", "- nt"}, false}, {{"p"}, false},         {{"p", "-n", "t"}, false},
                {{"-NT"}, false}};
-  for (const auto& c : cases) {
-    CommandLine commandLine(c.arguments);
-    EXPECT_EQ(HasCommandLineSwitch("NT"), c.expected) << c.arguments.back();
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(HasNtSwitchIn(c.arguments), c.expected) << c.arguments.back();
 }
 
 } // namespace
