@@ -102,17 +102,15 @@ TEST_F(APIAppTest, TheLoopDispatchesMessagesOfOtherWindowsOfTheThread) {
 }
 
 TEST_F(APIAppTest, ASecondObjectGetsAWindowOnlyForAClassNameOfItsOwn) {
-  class tOtherApp : public tAPIApp {
-  public:
-    explicit tOtherApp(const std::string& className) : tAPIApp(className) { WindowStyle = WS_POPUP; }
-  };
   MainApp->Setup(0, 0, 10, 10, "first", false, nullptr);
-  tOtherApp same("tAPIApp");
+  tAPIApp same;
+  same.WindowStyle = WS_POPUP;
   same.Setup(0, 0, 10, 10, "same", true, nullptr);
   EXPECT_EQ(same.GetWindow(), nullptr);
   EXPECT_TRUE(LoopEnds(same));
   EXPECT_TRUE(IsWindow(MainApp->Handle));
-  tOtherApp other("tOtherApp");
+  tAPIApp other("tOtherApp");
+  other.WindowStyle = WS_POPUP;
   other.Setup(0, 0, 10, 10, "other", false, nullptr);
   EXPECT_NE(other.GetWindow(), nullptr);
   EXPECT_NE(other.GetWindow(), MainApp->Handle);
@@ -165,11 +163,7 @@ TEST_F(APIAppTest, AFailedWindowCreationRaisesAnError) {
 }
 
 TEST_F(APIAppTest, AFailedRegistrationRaisesTheSystemError) {
-  class tNamelessApp : public tAPIApp {
-  public:
-    tNamelessApp() : tAPIApp("") {}
-  };
-  tNamelessApp nameless;
+  tAPIApp nameless("");
   try {
     nameless.Setup(0, 0, 10, 10, "nameless", false, nullptr);
     FAIL() << "registration of a class without a name succeeded";
