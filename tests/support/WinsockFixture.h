@@ -1,0 +1,272 @@
+// The built-in "wsock32.dll" as its callers bind it, and fixtures for its tests: loopback sockets closed
+// after each test, and a window whose socket notifications a test reads in order.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/rtl/WinsockProcedures.h"
+#include "platform/win32.h"
+#include "tests/support/Wait.h"
+
+namespace kwstest {
+
+// The procedures, bound once by name through LoadLibraryA and GetProcAddress.
+struct tWinsock {
+#define KWSTEST_SLOT(name, result, parameters, arguments) wsproc::name name = nullptr;
+  KWS_WINSOCK_PROCEDURES(KWSTEST_SLOT)
+#undef KWSTEST_SLOT
+
+  static const tWinsock& Get() {
+    static const tWinsock bound = [] {
+      tWinsock ws;
+      HMODULE module = LoadLibraryA("wsock32.dll");
+#define KWSTEST_BIND(name, result, parameters, arguments)                                                    \
+  ws.name = reinterpret_cast<wsproc::name>(reinterpret_cast<void (*)()>(GetProcAddress(module, #name)));
+      KWS_WINSOCK_PROCEDURES(KWSTEST_BIND)
+#undef KWSTEST_BIND
+      return ws;
+    }();
+    return bound;
+  }
+};
+
+// One socket notification as a window received it.
+struct tNote {
+  SOCKET Socket = INVALID_SOCKET;
+  WORD Event = 0;
+  WORD Error = 0;
+  bool operator==(const tNote&) const = default;
+};
+using tNotes = std::vector<tNote>;
+
+inline std::ostream& operator<<(std::ostream& out, const tNote& note) {
+  return out << "{socket " << note.Socket << ", event " << note.Event << ", error " << note.Error << "}";
+}
+
+inline tNote ToNote(const MSG& msg) {
+  return {static_cast<SOCKET>(msg.wParam), WSAGETSELECTEVENT(msg.lParam), WSAGETSELECTERROR(msg.lParam)};
+}
+
+inline LRESULT CALLBACK SocketWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// A hidden window of the calling thread whose messages nobody dispatches: the test takes them in order.
+class tSocketWindow {
+public:
+  tSocketWindow() {
+    WNDCLASSA cls{};
+    cls.lpfnWndProc = SocketWindowProc;
+    cls.lpszClassName = "KwsTestSocketWindow";
+    RegisterClassA(&cls); // a second registration fails harmlessly
+    Handle = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  }
+  ~tSocketWindow() { DestroyWindow(Handle); }
+  tSocketWindow(const tSocketWindow&) = delete;
+  tSocketWindow& operator=(const tSocketWindow&) = delete;
+
+  // The window's next message, waiting at most the time-out.
+  std::optional<MSG> NextMessage(std::chrono::milliseconds timeout = 5s) {
+    MSG msg;
+    if (!WaitUntil([&] { return PeekMessageA(&msg, Handle, 0, 0, PM_REMOVE) != FALSE; }, timeout,
+                   tPump::None))
+      return std::nullopt;
+    return msg;
+  }
+
+  HWND Handle = nullptr;
+};
+
+// Start-up and clean-up around each test, and the sockets it opened, closed at its end.
+class tWinsockTest : public ::testing::Test {
+protected:
+  const tWinsock& ws = tWinsock::Get();
+  std::vector<SOCKET> Open;
+
+  struct tPair {
+    SOCKET Client = INVALID_SOCKET;
+    SOCKET Server = INVALID_SOCKET;
+  };
+
+  void SetUp() override {
+    WSADATA data;
+    ASSERT_EQ(ws.WSAStartup(MAKEWORD(1, 1), &data), 0);
+  }
+  void TearDown() override {
+    for (SOCKET s : Open)
+      ws.closesocket(s);
+    EXPECT_EQ(ws.WSACleanup(), 0);
+  }
+
+  SOCKET Track(SOCKET s) {
+    EXPECT_NE(s, INVALID_SOCKET) << "error " << ws.WSAGetLastError();
+    Open.push_back(s);
+    return s;
+  }
+  SOCKET Tcp() { return Track(ws.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
+  int Close(SOCKET s) {
+    int result = ws.closesocket(s);
+    if (result == 0)
+      std::erase(Open, s);
+    return result;
+  }
+
+  sockaddr_in Loopback(u_short port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = ws.htons(port);
+    address.sin_addr.s_addr = static_cast<uint32_t>(ws.htonl(INADDR_LOOPBACK));
+    return address;
+  }
+  static const sockaddr* Raw(const sockaddr_in& address) {
+    return reinterpret_cast<const sockaddr*>(&address);
+  }
+  int BindTo(SOCKET s, u_short port) {
+    sockaddr_in address = Loopback(port);
+    return ws.bind(s, Raw(address), sizeof address);
+  }
+  int ConnectTo(SOCKET s, u_short port) {
+    sockaddr_in address = Loopback(port);
+    return ws.connect(s, Raw(address), sizeof address);
+  }
+  u_short PortOf(SOCKET s) {
+    sockaddr_in address{};
+    int length = sizeof address;
+    EXPECT_EQ(ws.getsockname(s, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    return ws.ntohs(address.sin_port);
+  }
+
+  // Listens on 127.0.0.1 at a port the system chose.
+  SOCKET Listener() {
+    SOCKET s = Tcp();
+    EXPECT_EQ(BindTo(s, 0), 0);
+    EXPECT_EQ(ws.listen(s, SOMAXCONN), 0);
+    return s;
+  }
+  // A port nothing listens on: bound once, then released.
+  u_short UnusedPort() {
+    SOCKET s = Tcp();
+    EXPECT_EQ(BindTo(s, 0), 0);
+    u_short port = PortOf(s);
+    Close(s);
+    return port;
+  }
+  // A blocking connection over loopback.
+  tPair Connected() {
+    SOCKET listener = Listener();
+    tPair pair{Tcp(), INVALID_SOCKET};
+    EXPECT_EQ(ConnectTo(pair.Client, PortOf(listener)), 0) << ws.WSAGetLastError();
+    pair.Server = Track(ws.accept(listener, nullptr, nullptr));
+    Close(listener);
+    return pair;
+  }
+
+  int SendText(SOCKET s, const std::string& text) {
+    return ws.send(s, text.data(), static_cast<int>(text.size()), 0);
+  }
+  // What one recv gives; an error gives "error N".
+  std::string ReceiveText(SOCKET s, int size = 4096) {
+    std::string buffer(static_cast<size_t>(size), '\0');
+    int got = ws.recv(s, buffer.data(), size, 0);
+    if (got < 0)
+      return "error " + std::to_string(ws.WSAGetLastError());
+    buffer.resize(static_cast<size_t>(got));
+    return buffer;
+  }
+  // Reads a blocking socket until count bytes came or the stream ended.
+  std::string ReceiveExactly(SOCKET s, size_t count) {
+    std::string out;
+    while (out.size() < count) {
+      std::string part = ReceiveText(s, static_cast<int>(std::min<size_t>(count - out.size(), 65536)));
+      if (part.empty() || part.starts_with("error "))
+        break;
+      out += part;
+    }
+    return out;
+  }
+
+  void SetOption(SOCKET s, int name, int value) {
+    ASSERT_EQ(ws.setsockopt(s, SOL_SOCKET, name, reinterpret_cast<const char*>(&value), sizeof value), 0);
+  }
+  void SetLinger(SOCKET s, bool on, u_short seconds) {
+    LINGER linger{static_cast<uint16_t>(on ? 1 : 0), seconds};
+    ASSERT_EQ(ws.setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&linger), sizeof linger),
+              0);
+  }
+  void SetNonBlocking(SOCKET s, bool on) {
+    u_long value = on ? 1 : 0;
+    ASSERT_EQ(ws.ioctlsocket(s, FIONBIO, &value), 0);
+  }
+  // Small buffers on both ends fill after a few sends.
+  void ShrinkBuffers(const tPair& pair) {
+    SetOption(pair.Server, SO_SNDBUF, 8192);
+    SetOption(pair.Client, SO_RCVBUF, 8192);
+  }
+  // Sends from a non-blocking socket until the path to a peer that does not read is full; what was sent.
+  std::string FillUntilBlocked(SOCKET s) {
+    std::string sent;
+    std::string chunk(65536, '\0');
+    for (int round = 0; round < 10000; ++round) {
+      for (size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = static_cast<char>('A' + (sent.size() + i) % 23);
+      int n = SendText(s, chunk);
+      if (n == SOCKET_ERROR) {
+        EXPECT_EQ(ws.WSAGetLastError(), WSAEWOULDBLOCK);
+        return sent;
+      }
+      sent.append(chunk, 0, static_cast<size_t>(n));
+    }
+    ADD_FAILURE() << "the send buffer never filled";
+    return sent;
+  }
+};
+
+// Adds a window and a barrier: a second connection whose read notification, asked for after some event,
+// arrives only after the notifier has handled every edge that came before it.
+class tNotifierTest : public tWinsockTest {
+protected:
+  static constexpr UINT kSocketMessage = WM_USER + 1;
+  static constexpr UINT kSentinelMessage = WM_USER + 60;
+  tSocketWindow Window;
+  tPair Sentinel;
+
+  void SetUp() override {
+    tWinsockTest::SetUp();
+    Sentinel = Connected();
+    ASSERT_EQ(ws.WSAAsyncSelect(Sentinel.Server, Window.Handle, kSentinelMessage, FD_READ), 0);
+  }
+
+  int Select(SOCKET s, long mask) { return ws.WSAAsyncSelect(s, Window.Handle, kSocketMessage, mask); }
+
+  // The next socket notification, or nullopt after the time-out.
+  std::optional<tNote> Next(std::chrono::milliseconds timeout = 5s) {
+    std::optional<MSG> msg = Window.NextMessage(timeout);
+    if (!msg)
+      return std::nullopt;
+    EXPECT_EQ(msg->message, kSocketMessage);
+    return ToNote(*msg);
+  }
+
+  // Every notification posted before the barrier, in order.
+  tNotes Barrier() {
+    tNotes seen;
+    EXPECT_EQ(SendText(Sentinel.Client, "!"), 1);
+    while (std::optional<MSG> msg = Window.NextMessage()) {
+      if (msg->message == kSentinelMessage) {
+        EXPECT_EQ(ReceiveText(Sentinel.Server, 16), "!");
+        return seen;
+      }
+      seen.push_back(ToNote(*msg));
+    }
+    ADD_FAILURE() << "the barrier's notification never came";
+    return seen;
+  }
+};
+
+} // namespace kwstest
