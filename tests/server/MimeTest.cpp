@@ -43,26 +43,4 @@ TEST(Mime, LooksUpTrimmedExtensionsWithOrWithoutDotInAnyCase) {
     EXPECT_EQ(mime.GetContentType(c.extension), c.type) << c.extension;
 }
 
-TEST(Mime, AddTypeReplacesInPlaceAndStoresASingleDotAsTheEmptyKey) {
-  tMime mime;
-  const size_t count = mime.Extensions.size();
-  mime.AddType(" .htm ", "text/x-replaced");
-  EXPECT_EQ(mime.Extensions.size(), count);
-  EXPECT_EQ(mime.GetContentType("HTM"), "text/x-replaced");
-  EXPECT_EQ(mime.GetContentType("."), "");
-  mime.AddType(".", "x/dot");
-  EXPECT_EQ(mime.GetContentType("."), "x/dot");
-  EXPECT_EQ(mime.GetContentType(""), "");
-  mime.AddType("  ", "x/blank");
-  EXPECT_EQ(mime.Extensions.size(), count + 1);
-}
-
-TEST(Mime, LoadFromRegistryStartsAfresh) {
-  tMime mime;
-  mime.AddType("zzz", "x/zzz");
-  mime.LoadFromRegistry();
-  EXPECT_EQ(mime.GetContentType("zzz"), "");
-  EXPECT_EQ(mime.GetContentType("htm"), "text/html");
-}
-
 } // namespace
