@@ -1,63 +1,16 @@
 #include "tests/support/X11Probe.h"
 #include "tests/support/Wait.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace kwstest {
-
-namespace {
-
-constexpr const char* kXvfb = "/usr/bin/Xvfb";
 constexpr tPump kNoPump = tPump::None; // named before Xlib makes None a macro
-
-void StopProcess(int& pid) {
-  if (pid <= 0)
-    return;
-  kill(pid, SIGTERM);
-  if (!WaitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 2s, kNoPump)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  pid = -1;
-}
-
-// Starts Xvfb, which picks a free display itself and writes its number to descriptor 3 once it is ready.
-[[maybe_unused]] int SpawnServer(std::string& displayName) {
-  int fds[2];
-  if (!std::filesystem::exists(kXvfb) || pipe2(fds, O_CLOEXEC) != 0)
-    return -1;
-  int pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 3); // the copy is not closed on exec
-    const int null = open("/dev/null", O_RDWR);
-    for (int fd : {0, 1, 2})
-      dup2(null, fd);
-    execl(kXvfb, kXvfb, "-displayfd", "3", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string number;
-  char c = 0;
-  pollfd readable{fds[0], POLLIN, 0};
-  while (pid > 0 && poll(&readable, 1, 15000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-    number += c;
-  close(fds[0]);
-  if (number.empty())
-    StopProcess(pid);
-  displayName = ":" + number;
-  return pid;
-}
-
-} // namespace
-
 } // namespace kwstest
 
 #ifdef KWS_TEST_HAVE_X11
@@ -66,14 +19,26 @@ void StopProcess(int& pid) {
 
 namespace kwstest {
 
+// The shell says its process number and becomes Xvfb, which picks a free display itself and names it once
+// it is ready.
 std::unique_ptr<X11Probe> X11Probe::StartPrivateServer() {
-  std::unique_ptr<X11Probe> probe(new X11Probe());
-  probe->ServerPid = SpawnServer(probe->Name);
-  if (probe->ServerPid < 0)
+  if (!std::filesystem::exists("/usr/bin/Xvfb"))
     return nullptr;
+  std::unique_ptr<X11Probe> probe(new X11Probe());
+  probe->Server =
+      popen("echo $$; exec /usr/bin/Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp -noreset "
+            "2>/dev/null </dev/null",
+            "re");
+  char line[32];
+  if (probe->Server == nullptr || !fgets(line, sizeof line, probe->Server))
+    return nullptr;
+  probe->ServerPid = std::atoi(line);
+  if (!fgets(line, sizeof line, probe->Server))
+    return nullptr; // the destructor stops the server
+  probe->Name = ":" + std::string(line, std::strcspn(line, "\n"));
   XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
   probe->Connection = XOpenDisplay(probe->Name.c_str());
-  return probe->Connection != nullptr ? std::move(probe) : nullptr; // else the destructor stops the server
+  return probe->Connection != nullptr ? std::move(probe) : nullptr;
 }
 
 unsigned long X11Probe::FindWindow(const std::string& title, std::chrono::milliseconds timeout) {
@@ -135,7 +100,12 @@ void X11Probe::StopServer() {
   if (Connection != nullptr)
     XCloseDisplay(static_cast<Display*>(Connection));
   Connection = nullptr;
-  StopProcess(ServerPid);
+  if (Server == nullptr)
+    return;
+  if (ServerPid > 0)
+    kill(ServerPid, SIGTERM);
+  pclose(Server);
+  Server = nullptr;
 }
 
 #else
@@ -155,9 +125,7 @@ std::optional<X11Geometry> X11Probe::Geometry(unsigned long) {
 bool X11Probe::SendDeleteWindow(unsigned long) {
   return false;
 }
-void X11Probe::StopServer() {
-  StopProcess(ServerPid);
-}
+void X11Probe::StopServer() {}
 
 #endif
 

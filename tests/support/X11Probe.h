@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,7 @@ private:
   X11Probe() = default;
 
   std::string Name;
+  FILE* Server = nullptr; // Xvfb's output
   int ServerPid = -1;
   void* Connection = nullptr; // Display*
 };
