@@ -23,39 +23,27 @@ TEST(Buffer, AFullBlockTakesNoMoreUntilEverythingIsConsumed) {
   EXPECT_EQ(block.Remove(500), 500);
   EXPECT_EQ(block.Write(data.data(), 10), 0); // the consumed front is not reused
   EXPECT_EQ(block.Remove(1014), 1014);
-  EXPECT_EQ(block.ReadPos(), 0);
-  EXPECT_EQ(block.WritePos(), 0);
   EXPECT_EQ(block.Write(data.data(), 2000), 1514);
 }
 
-TEST(Buffer, PeekShowsTheUnreadBytesInOrder) {
-  TBuffer block(16);
-  EXPECT_EQ(block.Peek().Data, nullptr);
-  EXPECT_EQ(block.Peek().Length, 0);
-  block.Write("abcdef", 6);
-  EXPECT_EQ(Unread(block), "abcdef");
-  block.Remove(2);
-  EXPECT_EQ(Unread(block), "cdef");
-  block.Write("gh", 2);
-  EXPECT_EQ(Unread(block), "cdefgh");
-  block.Remove(6);
-  EXPECT_EQ(block.Peek().Data, nullptr);
-  EXPECT_EQ(block.Peek().Length, 0);
-}
-
-TEST(Buffer, RemoveConsumesAtMostTheUnreadBytes) {
+TEST(Buffer, PeekShowsTheUnreadBytesInOrderAndRemoveTakesAtMostThem) {
   TBuffer block(16);
   EXPECT_EQ(block.Remove(5), 0);
-  block.Write("abc", 3);
-  EXPECT_EQ(block.Remove(100), 3);
-  EXPECT_EQ(block.Remove(1), 0);
+  EXPECT_EQ(block.Peek().Data, nullptr);
+  block.Write("abcdef", 6);
+  EXPECT_EQ(Unread(block), "abcdef");
+  EXPECT_EQ(block.Remove(2), 2);
+  block.Write("gh", 2);
+  EXPECT_EQ(Unread(block), "cdefgh");
   EXPECT_EQ(block.Remove(-1), 0);
+  EXPECT_EQ(block.Remove(100), 6);
+  EXPECT_EQ(block.Peek().Data, nullptr);
+  EXPECT_EQ(block.Peek().Length, 0);
 }
 
 TEST(Buffer, ANonPositiveCapacityGivesTheStandardBlock) {
-  for (int32_t requested : {0, -1, -1514}) {
+  for (int32_t requested : {0, -1, -1514})
     EXPECT_EQ(TBuffer(requested).Capacity(), 1514) << requested;
-  }
   EXPECT_EQ(TBuffer(7).Capacity(), 7);
 }
 
@@ -81,21 +69,16 @@ TEST(Buffer, SpareStorageServesOnlyStandardBlocksAndEachStartsEmpty) {
 // outlives its thread's stock at thread exit: the sanitizer builds see any storage lost or used after free.
 TEST(Buffer, BlocksMayDieOnAnotherThreadOrAfterTheirThreadsStock) {
   std::vector<std::unique_ptr<TBuffer>> made;
-  std::thread maker([&] {
-    for (int i = 0; i < 500; ++i) {
-      made.push_back(std::make_unique<TBuffer>(1514));
-      made.back()->Write("abc", 3);
-    }
-  });
-  maker.join();
+  std::thread([&] {
+    for (int i = 0; i < 500; ++i)
+      made.emplace_back(std::make_unique<TBuffer>(1514))->Write("abc", 3);
+  }).join();
   made.clear();
-
-  std::thread exiting([] {
+  std::thread([] {
     thread_local std::unique_ptr<TBuffer> lastToGo; // made before the stock, so destroyed after it
     lastToGo = std::make_unique<TBuffer>(1514);
     lastToGo->Write("abc", 3);
-  });
-  exiting.join();
+  }).join();
 }
 
 } // namespace

@@ -2,102 +2,40 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
-#include "socket/WSocket.h"
+#include "tests/support/SocketProbe.h"
+
+using kwstest::RaisedMessage;
 
 namespace {
 
-// Restores the process-wide library name, whatever the test did with it.
-class TLibraryNameGuard {
-public:
-  TLibraryNameGuard() : Saved(SocketsLibraryName()) {}
-  ~TLibraryNameGuard() {
-    UnloadSockets();
-    SetSocketsLibraryName(Saved);
-  }
-
-private:
-  std::string Saved;
-};
-
-std::string RaisedMessage(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ESocketException& e) {
-    return e.Message;
-  }
-  return "(nothing raised)";
+TEST(SocketErrorText, GivesTheTextsThatErrorMessagesShow) {
+  EXPECT_EQ(SocketErrorText(0), "No Error");
+  EXPECT_EQ(SocketErrorText(10035), "Operation would block");
+  EXPECT_EQ(SocketErrorText(10048), "Address already in use");
+  EXPECT_EQ(SocketErrorText(10054), "Connection reset by peer");
+  EXPECT_EQ(SocketErrorText(10058), "Can't send after socket shutdown");
+  EXPECT_EQ(SocketErrorText(11004), "No Data");
 }
 
-TEST(SocketErrorText, GivesTheTextOfEveryWinsockNumber) {
-  struct Case {
-    int Number;
-    const char* Text;
-  };
-  const Case cases[] = {
-      {0, "No Error"},
-      {10004, "Interrupted system call"},
-      {10009, "Bad file number"},
-      {10013, "Permission denied"},
-      {10014, "Bad address"},
-      {10022, "Invalid argument"},
-      {10024, "Too many open files"},
-      {10035, "Operation would block"},
-      {10036, "Operation now in progress"},
-      {10037, "Operation already in progress"},
-      {10038, "Socket operation on non-socket"},
-      {10039, "Destination address required"},
-      {10040, "Message too long"},
-      {10041, "Protocol wrong type for socket"},
-      {10042, "Protocol not available"},
-      {10043, "Protocol not supported"},
-      {10044, "Socket type not supported"},
-      {10045, "Operation not supported on socket"},
-      {10046, "Protocol family not supported"},
-      {10047, "Address family not supported by protocol family"},
-      {10048, "Address already in use"},
-      {10049, "Address not available"},
-      {10050, "Network is down"},
-      {10051, "Network is unreachable"},
-      {10052, "Network dropped connection on reset"},
-      {10053, "Connection aborted"},
-      {10054, "Connection reset by peer"},
-      {10055, "No buffer space available"},
-      {10056, "Socket is already connected"},
-      {10057, "Socket is not connected"},
-      {10058, "Can't send after socket shutdown"},
-      {10059, "Too many references: can't splice"},
-      {10060, "Connection timed out"},
-      {10061, "Connection refused"},
-      {10062, "Too many levels of symbolic links"},
-      {10063, "File name too long"},
-      {10064, "Host is down"},
-      {10065, "No route to host"},
-      {10066, "Directory not empty"},
-      {10067, "Too many processes"},
-      {10068, "Too many users"},
-      {10069, "Disc quota exceeded"},
-      {10070, "Stale NFS file handle"},
-      {10071, "Too many levels of remote in path"},
-      {10091, "Network sub-system is unusable"},
-      {10092, "WinSock DLL cannot support this application"},
-      {10093, "WinSock not initialized"},
-      {11001, "Host not found"},
-      {11002, "Non-authoritative host not found"},
-      {11003, "Non-recoverable error"},
-      {11004, "No Data"},
-  };
-  ASSERT_EQ(std::size(cases), 51u);
-  for (const Case& c : cases) {
-    EXPECT_EQ(SocketErrorText(c.Number), c.Text) << c.Number;
+TEST(SocketErrorText, HasADistinctTextForEachWinsockNumberAndNoneForOthers) {
+  std::set<std::string> texts;
+  int numbers = 0;
+  for (int number = -1; number <= 11010; ++number) {
+    const std::string text = SocketErrorText(number);
+    const bool winsock = number == 0 || number == 10004 || number == 10009 || number == 10013 ||
+                         number == 10014 || number == 10022 || number == 10024 ||
+                         (number >= 10035 && number <= 10071) || (number >= 10091 && number <= 10093) ||
+                         (number >= 11001 && number <= 11004);
+    EXPECT_EQ(text == "Not a WinSock error", !winsock) << number;
+    numbers += winsock;
+    if (winsock)
+      texts.insert(text);
   }
-}
-
-TEST(SocketErrorText, NumbersOutsideTheTableAreNotWinsockErrors) {
-  for (int number : {5, -1, 10000, 10072, 10090, 10094, 11000, 11005, 20001}) {
-    EXPECT_EQ(SocketErrorText(number), "Not a WinSock error") << number;
-  }
+  EXPECT_EQ(texts.size(), 51u);
+  EXPECT_EQ(numbers, 51);
 }
 
 TEST(ParseDecimal, TakesTheLeadingDigitsAfterBlanks) {
@@ -105,50 +43,42 @@ TEST(ParseDecimal, TakesTheLeadingDigitsAfterBlanks) {
     const char* Text;
     int32_t Value;
   };
-  const Case cases[] = {{"12ab", 12},     {"", 0},   {"ab12", 0}, {"   8080", 8080},
-                        {"99999", 99999}, {"-5", 0}, {"0", 0},    {"4294967297", 1}};
-  for (const Case& c : cases) {
+  for (Case c : {Case{"12ab", 12}, Case{"", 0}, Case{"ab12", 0}, Case{"   8080", 8080}, Case{"99999", 99999},
+                 Case{"-5", 0}, Case{"0", 0}, Case{"4294967297", 1}})
     EXPECT_EQ(ParseDecimal(c.Text), c.Value) << c.Text;
-  }
 }
 
 TEST(IsDottedIP, AcceptsFourNumbersUpTo255WithBlanksAround) {
+  for (const char* dotted : {"1.2.3.4", "  1.2.3.4  ", "255.255.255.255", "0.0.0.0"})
+    EXPECT_TRUE(IsDottedIP(dotted)) << dotted;
+  for (const char* other :
+       {"1.2.3", "1.2.3.256", "1..2.3", ".1.2.3", "1.2.3.4.", "1.2.3.4 x", "256.1.1.1", "1.2.3.4.5", "",
+        "localhost", "1.2.3.", "1.2.3.99999999999999", "  .1.2.3", "1.2.3.4 5"})
+    EXPECT_FALSE(IsDottedIP(other)) << "'" << other << "'";
+}
+
+TEST(SocketResolution, TurnsNumbersNamesAndDottedAddressesIntoNumbers) {
+  const auto loopback = static_cast<int64_t>(wsock::htonl(INADDR_LOOPBACK));
   struct Case {
-    const char* Text;
-    bool Dotted;
+    std::function<int64_t()> Resolve;
+    int64_t Expected;
   };
   const Case cases[] = {
-      {"1.2.3.4", true},   {"  1.2.3.4  ", true}, {"255.255.255.255", true}, {"0.0.0.0", true},
-      {"1.2.3", false},    {"1.2.3.256", false},  {"1..2.3", false},         {".1.2.3", false},
-      {"1.2.3.4.", false}, {"1.2.3.4 x", false},  {"256.1.1.1", false},      {"1.2.3.4.5", false},
-      {"", false},         {"localhost", false},  {"1.2.3.", false},         {"1.2.3.99999999999999", false},
-      {"  .1.2.3", false}, {"1.2.3.4 5", false},
+      {[] { return WSocketResolveHost("127.0.0.1"); }, loopback},
+      {[] { return WSocketResolveHost("  127.0.0.1 "); }, loopback},
+      {[] { return WSocketResolveHost("localhost"); }, loopback},
+      {[] { return WSocketResolveHost("255.255.255.255"); }, 0xFFFFFFFF},
+      {[] { return WSocketResolvePort("8080", "tcp"); }, 8080},
+      {[] { return WSocketResolvePort("99999", "tcp"); }, 99999}, // not range-checked
+      {[] { return WSocketResolvePort("80abc", ""); }, 80},
+      {[] { return WSocketResolvePort(" http ", " tcp "); }, 80},
+      {[] { return WSocketResolvePort("http", ""); }, 80},
+      {[] { return WSocketResolveProto("tcp"); }, 6},
+      {[] { return WSocketResolveProto(" udp "); }, 17},
+      {[] { return WSocketResolveProto("17"); }, 17},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(IsDottedIP(c.Text), c.Dotted) << "'" << c.Text << "'";
-  }
-}
-
-TEST(WSocketResolveHost, ConvertsDottedAddressesAndLocalNames) {
-  const auto loopback = static_cast<uint32_t>(wsock::htonl(INADDR_LOOPBACK));
-  EXPECT_EQ(WSocketResolveHost("127.0.0.1"), loopback);
-  EXPECT_EQ(WSocketResolveHost("  127.0.0.1 "), loopback);
-  EXPECT_EQ(WSocketResolveHost("255.255.255.255"), 0xFFFFFFFFu);
-  EXPECT_EQ(WSocketResolveHost("localhost"), loopback);
-}
-
-TEST(WSocketResolvePort, TakesNumbersAsTheyAreAndNamesFromTheServices) {
-  EXPECT_EQ(WSocketResolvePort("8080", "tcp"), 8080);
-  EXPECT_EQ(WSocketResolvePort("99999", "tcp"), 99999); // not range-checked
-  EXPECT_EQ(WSocketResolvePort("80abc", ""), 80);
-  EXPECT_EQ(WSocketResolvePort(" http ", " tcp "), 80);
-  EXPECT_EQ(WSocketResolvePort("http", ""), 80);
-}
-
-TEST(WSocketResolveProto, TakesNumbersAndProtocolNames) {
-  EXPECT_EQ(WSocketResolveProto("tcp"), 6);
-  EXPECT_EQ(WSocketResolveProto(" udp "), 17);
-  EXPECT_EQ(WSocketResolveProto("17"), 17);
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(cases[i].Resolve(), cases[i].Expected) << "case " << i;
 }
 
 TEST(SocketResolution, FailuresRaiseTheirExactMessages) {
@@ -173,9 +103,8 @@ TEST(SocketResolution, FailuresRaiseTheirExactMessages) {
       {[] { WSocketResolveProto("no-such-protocol"); },
        "WSocketResolveProto: Cannot convert protocol 'no-such-protocol'"},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
     EXPECT_EQ(RaisedMessage(c.Action), c.Message);
-  }
 }
 
 TEST(LocalHostName, IsTheMachinesNameInAtMost63Bytes) {
@@ -203,17 +132,28 @@ TEST(SocketsLibrary, IsReleasedWithTheLastSocketAndLoadedAgainOnNextUse) {
   EXPECT_EQ(again.State(), wsListening);
 }
 
-TEST(SocketsLibrary, AMissingLibraryRaisesItsMessageAndIsTriedAgainEachTime) {
-  TLibraryNameGuard guard;
+TEST(SocketsLibrary, UnloadingForgetsEveryBoundProcedure) {
   ASSERT_EQ(LiveSocketCount(), 0);
+  EXPECT_EQ(WSocketResolveProto("tcp"), 6);
+  UnloadSockets();
+  EXPECT_FALSE(SocketsLibraryLoaded());
+  EXPECT_EQ(WSocketResolveProto("tcp"), 6) << "a wrapper bound before binds, and so loads, again";
+  EXPECT_TRUE(SocketsLibraryLoaded());
+  UnloadSockets();
+}
+
+TEST(SocketsLibrary, AMissingLibraryRaisesItsMessageAndIsTriedAgainEachTime) {
+  ASSERT_EQ(LiveSocketCount(), 0);
+  const std::string saved = SocketsLibraryName();
   UnloadSockets();
   SetSocketsLibraryName("kws-no-such-sockets.dll");
   const std::string expected = "Unable to load kws-no-such-sockets.dll Error #126";
   EXPECT_EQ(RaisedMessage([] { WSocketResolveProto("tcp"); }), expected);
   EXPECT_EQ(RaisedMessage([] { LocalHostName(); }), expected);
   EXPECT_FALSE(SocketsLibraryLoaded());
-  SetSocketsLibraryName("wsock32.dll");
+  SetSocketsLibraryName(saved);
   EXPECT_EQ(WSocketResolveProto("tcp"), 6);
+  UnloadSockets();
 }
 
 TEST(SocketsLibrary, AMissingProcedureRaisesOnEveryUseWhileOthersKeepWorking) {
@@ -222,17 +162,6 @@ TEST(SocketsLibrary, AMissingProcedureRaisesOnEveryUseWhileOthersKeepWorking) {
   EXPECT_EQ(RaisedMessage([] { BindSocketProc("NoSuchProcedure"); }), expected);
   EXPECT_EQ(WSocketResolveProto("udp"), 17);
   EXPECT_NE(BindSocketProc("recv"), nullptr);
-}
-
-TEST(SocketsLibrary, UnloadingForgetsEveryBoundProcedure) {
-  ASSERT_EQ(LiveSocketCount(), 0);
-  EXPECT_EQ(WSocketResolveProto("tcp"), 6);
-  UnloadSockets();
-  EXPECT_FALSE(SocketsLibraryLoaded());
-  // A wrapper bound before the release binds again, and so starts the library again.
-  EXPECT_EQ(WSocketResolveProto("tcp"), 6);
-  EXPECT_TRUE(SocketsLibraryLoaded());
-  UnloadSockets();
 }
 
 } // namespace

@@ -1,0 +1,135 @@
+// Socket objects for the socket component's tests: a probe that opens the protected operations and records
+// every notification as a line of text, a listener that adopts each connection into a new probe, and the
+// message an action raises.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "socket/WSocket.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/Wait.h"
+
+namespace kwstest {
+
+// The message of the ESocketException the action raises, or "(nothing raised)".
+inline std::string RaisedMessage(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ESocketException& e) {
+    return e.Message;
+  }
+  return "(nothing raised)";
+}
+
+inline const char* StateName(TSocketState state) {
+  static const char* const kNames[] = {"invalid",   "opened",    "bound",     "connecting",
+                                       "connected", "accepting", "listening", "closed"};
+  return state <= wsClosed ? kNames[state] : "?";
+}
+
+class tProbeSocket : public TWSocket {
+public:
+  using TCustomWSocket::AppendToSendQueue;
+  using TCustomWSocket::SendQueue;
+
+  tProbeSocket() {
+    OnChangeState = [this](TCustomWSocket&, TSocketState from, TSocketState to) {
+      Events.push_back(std::string("state ") + StateName(from) + ">" + StateName(to));
+    };
+    OnSessionClosed = [this](TCustomWSocket&, WORD error) {
+      ++SessionClosedCount;
+      Events.push_back("closed " + std::to_string(error));
+    };
+    OnSessionConnected = [this](TCustomWSocket&, WORD error) {
+      Events.push_back("connected " + std::to_string(error));
+    };
+    OnDataSent = [this](TCustomWSocket&, WORD) { ++DataSentCount; };
+  }
+  // The handlers reach into this object, which is gone when the base destructor fires the last state change.
+  ~tProbeSocket() override {
+    UnbindWindow();
+    OnChangeState = nullptr;
+    OnSessionClosed = nullptr;
+    OnDataAvailable = nullptr;
+  }
+
+  // Keeps every byte that arrives.
+  void CollectReceived() {
+    OnDataAvailable = [this](TCustomWSocket& socket, WORD) {
+      char chunk[65536];
+      const int n = socket.Receive(chunk, sizeof chunk);
+      if (n > 0)
+        Received.append(chunk, static_cast<size_t>(n));
+    };
+  }
+
+  void ConnectTo(uint16_t port, const char* proto = "tcp") {
+    SetProto(proto);
+    SetAddr("127.0.0.1");
+    SetPort(std::to_string(port));
+    Connect();
+  }
+
+  std::vector<std::string> Events; // state changes, "connected N", "closed N"
+  std::string Received;
+  int SessionClosedCount = 0;
+  int DataSentCount = 0;
+};
+
+// A listening socket object on 127.0.0.1; each connection is adopted (Dup) by a new probe, or by Adopter.
+class tProbeListener {
+public:
+  tProbeListener() {
+    Listener.SetAddr("127.0.0.1");
+    Listener.SetPort("0");
+    Listener.OnSessionAvailable = [this](TCustomWSocket& socket, WORD) {
+      const SOCKET handle = socket.Accept();
+      if (Adopter != nullptr)
+        return Adopter->Dup(handle);
+      Accepted.push_back(std::make_unique<tProbeSocket>());
+      Accepted.back()->Dup(handle);
+    };
+    Listener.Listen();
+    Port = static_cast<uint16_t>(std::stoi(Listener.BoundPort()));
+  }
+
+  // The next connection's adopted end, once it is connected; nullptr after the time-out.
+  tProbeSocket* Next(tLoopbackPeer& peer) {
+    const size_t wanted = Accepted.size() + 1;
+    if (!peer.Connect(Port) || !WaitUntil([&] { return Accepted.size() >= wanted; }))
+      return nullptr;
+    return Accepted.back().get();
+  }
+
+  tProbeSocket Listener;
+  std::vector<std::unique_ptr<tProbeSocket>> Accepted;
+  TCustomWSocket* Adopter = nullptr;
+  uint16_t Port = 0;
+};
+
+// Connects a client probe and waits until both ends are connected; the server's end, or nullptr.
+inline tProbeSocket* ConnectPair(tProbeListener& server, tProbeSocket& client) {
+  const size_t wanted = server.Accepted.size() + 1;
+  client.ConnectTo(server.Port);
+  if (!WaitUntil([&] {
+        return server.Accepted.size() >= wanted && server.Accepted.back()->State() == wsConnected &&
+               client.State() == wsConnected;
+      }))
+    return nullptr;
+  return server.Accepted.back().get();
+}
+
+// Descriptors open once the sockets library has run a listener (its notifier keeps some for the process's
+// life); DescriptorsBackTo waits for that count again, since a close may finish on a thread of the library.
+inline int BaselineDescriptors() {
+  { tProbeListener warmUp; }
+  return OpenDescriptorCount();
+}
+inline bool DescriptorsBackTo(int baseline) {
+  return WaitUntil([baseline] { return OpenDescriptorCount() == baseline; }, 5s);
+}
+
+} // namespace kwstest
