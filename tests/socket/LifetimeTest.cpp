@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -21,48 +20,29 @@ TEST(SocketLifetime, TenThousandObjectsHalfDestroyedOnAnotherThreadLeaveNothingB
   ASSERT_EQ(LiveSocketCount(), 0);
   const int descriptorsBefore = BaselineDescriptors();
   std::vector<HWND> windows;
-  std::mutex lock; // guards handed, finished
-  std::vector<std::unique_ptr<TWSocket>> handed;
-  bool finished = false;
-  std::atomic<bool> destroyerDone{false};
-  std::thread destroyer([&] {
-    for (bool last = false; !last;) {
-      WaitUntil(
-          [&] {
-            std::lock_guard guard(lock);
-            return finished || !handed.empty();
-          },
-          60s, tPump::None);
-      std::vector<std::unique_ptr<TWSocket>> batch;
-      {
-        std::lock_guard guard(lock);
-        batch.swap(handed);
-        last = finished;
-      }
-    }
-    destroyerDone = true;
-  });
+  std::vector<std::thread> destroyers;
+  std::atomic<int> destroyed{0};
   for (int batch = 0; batch < 100; ++batch) {
-    std::vector<std::unique_ptr<TWSocket>> local;
+    std::vector<std::unique_ptr<TWSocket>> here, elsewhere;
     for (int i = 0; i < 100; ++i) {
       auto socket = std::make_unique<TWSocket>();
       windows.push_back(socket->WindowHandle());
       socket->SetAddr("127.0.0.1");
       socket->SetPort("0");
       socket->Listen();
-      ASSERT_EQ(socket->State(), wsListening);
-      std::lock_guard guard(lock);
-      (i % 2 == 0 ? local : handed).push_back(std::move(socket));
+      EXPECT_EQ(socket->State(), wsListening);
+      (i % 2 ? elsewhere : here).push_back(std::move(socket));
     }
-    local.clear();
+    destroyers.emplace_back([&destroyed, doomed = std::move(elsewhere)]() mutable {
+      doomed.clear();
+      ++destroyed;
+    });
+    here.clear();
     WaitUntil([] { return true; }, 0ms); // takes the close requests of windows freed elsewhere so far
   }
-  {
-    std::lock_guard guard(lock);
-    finished = true;
-  }
-  EXPECT_TRUE(WaitUntil([&] { return destroyerDone.load(); }, 60s));
-  destroyer.join();
+  EXPECT_TRUE(WaitUntil([&] { return destroyed == 100; }, 60s));
+  for (std::thread& destroyer : destroyers)
+    destroyer.join();
   EXPECT_TRUE(WaitUntil([&] { return std::none_of(windows.begin(), windows.end(), IsWindow); }));
   EXPECT_EQ(LiveSocketCount(), 0);
   EXPECT_FALSE(SocketsLibraryLoaded());
