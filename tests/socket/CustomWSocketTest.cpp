@@ -322,15 +322,7 @@ TEST(SocketDatagram, ADatagramListenerIsConnectedAtOnceAndReceivesWhatIsSentToIt
   receiver.SetProto("udp");
   receiver.SetAddr("127.0.0.1");
   receiver.SetPort("0");
-  receiver.OnDataAvailable = [&](TCustomWSocket& socket, WORD) {
-    char datagram[64];
-    sockaddr_in from{};
-    int fromLength = sizeof(from);
-    const int n =
-        socket.ReceiveFrom(datagram, sizeof datagram, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (n > 0)
-      receiver.Received.assign(datagram, static_cast<size_t>(n));
-  };
+  receiver.CollectReceived();
   receiver.Listen();
   EXPECT_EQ(receiver.Events, (Events{"state closed>bound", "state bound>listening",
                                      "state listening>connected", "connected 0"}));
