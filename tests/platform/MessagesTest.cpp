@@ -68,6 +68,19 @@ TEST(MessageQueue, EachWaitWakesForAPostFromAnotherThread) {
     });
 }
 
+// A loop that handles only some of its messages must not sleep on the rest.
+TEST(MessageQueue, MsgWaitReturnsWhileAMessageIsQueuedEvenOneReportedBefore) {
+  RunOnLayerThread([] {
+    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    PostThreadMessageA(GetCurrentThreadId(), kTestMessage, 1, 0);
+    for (int i = 0; i < 2; ++i)
+      EXPECT_EQ(MsgWaitForMultipleObjects(1, &never, FALSE, 10000, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(TakeParameter(), 1u);
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &never, FALSE, 10, QS_ALLINPUT), DWORD(WAIT_TIMEOUT));
+    CloseHandle(never);
+  });
+}
+
 TEST(MessageQueue, QuitKeepsItsPlacePassesEveryFilterAndCarriesTheExitCode) {
   RunWithWindow([](HWND window, tRecorder&) {
     PostThreadMessageA(GetCurrentThreadId(), kTestMessage, 1, 0);
