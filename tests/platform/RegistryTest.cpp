@@ -119,10 +119,9 @@ TEST_F(Registry, ShortBuffersGetMoreDataAndTheSizeNeeded) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
   ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, nullptr, 0, KEY_READ, &key), ERROR_SUCCESS);
-  char name[5];
+  char name[5]; // too short for the second name, ".html"
   size = sizeof(name);
-  EXPECT_EQ(RegEnumKeyExA(key, 1, name, &size, nullptr, nullptr, nullptr, nullptr),
-            ERROR_MORE_DATA); // ".html"
+  EXPECT_EQ(RegEnumKeyExA(key, 1, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
   RegCloseKey(key);
 }
 

@@ -12,6 +12,7 @@
 #include "tests/support/Wait.h"
 
 using namespace std::chrono_literals;
+using kwstest::ErrorOf;
 using kwstest::tPump;
 using kwstest::WaitUntil;
 
@@ -70,8 +71,8 @@ TEST(Threads, SuspendedThreadRunsOnlyAfterResumeAndHasAQueueMeanwhile) {
   EXPECT_FALSE(record.QueueWasEmpty);
   EXPECT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 33u);
-  EXPECT_EQ(kwstest::ErrorOf(PostThreadMessageA(id, WM_USER + 1, 0, 0)),
-            DWORD(ERROR_INVALID_THREAD_ID)); // its queue went with it
+  // Its queue went with it.
+  EXPECT_EQ(ErrorOf(PostThreadMessageA(id, WM_USER + 1, 0, 0)), DWORD(ERROR_INVALID_THREAD_ID));
   CloseHandle(thread);
 }
 
@@ -88,9 +89,8 @@ TEST(Threads, AReusedThreadGetsNewIdHandleAndCleanState) {
   EXPECT_NE(a, b);
   EXPECT_EQ(second.LastErrorAtStart, 0u);
   EXPECT_TRUE(second.QueueWasEmpty);
-  DWORD code = 0;
-  EXPECT_EQ(kwstest::ErrorOf(GetExitCodeThread(a, &code)),
-            DWORD(ERROR_INVALID_HANDLE)); // the stale handle does not reach the new thread
+  DWORD code = 0; // the stale handle does not reach the new thread
+  EXPECT_EQ(ErrorOf(GetExitCodeThread(a, &code)), DWORD(ERROR_INVALID_HANDLE));
   EXPECT_FALSE(CloseHandle(a));
   CloseHandle(b);
 }
@@ -99,7 +99,7 @@ TEST(Threads, OnlyAThreadItselfCanSuspendAndResumeStillWorksBeforeItSleeps) {
   std::atomic<int> stage{0};
   HANDLE thread = CreateThread(nullptr, 0, SuspendOnce, &stage, 0, nullptr);
   ASSERT_TRUE(WaitUntil([&] { return stage == 1; }, 10s, tPump::None));
-  EXPECT_EQ(kwstest::ErrorOf(SuspendThread(thread) != DWORD(-1)), DWORD(ERROR_NOT_SUPPORTED));
+  EXPECT_EQ(ErrorOf(SuspendThread(thread) != DWORD(-1)), DWORD(ERROR_NOT_SUPPORTED));
   EXPECT_EQ(WaitForSingleObject(thread, 50), static_cast<DWORD>(WAIT_TIMEOUT));
   ASSERT_TRUE(WaitUntil([&] { return ResumeThread(thread) == 1u; }, 10s, tPump::None));
   EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
@@ -191,7 +191,7 @@ TEST(Events, WaitForMultipleGivesTheFirstSignalledIndexAndChecksItsArguments) {
   HANDLE pair[2] = {CreateEventA(nullptr, TRUE, FALSE, nullptr), event};
   EXPECT_EQ(WaitForMultipleObjects(2, pair, FALSE, 10000), WAIT_OBJECT_0 + 1);
   CloseHandle(pair[0]);
-  EXPECT_EQ(kwstest::ErrorOf(CreateEventA(nullptr, TRUE, FALSE, "Global\\x")), DWORD(ERROR_NOT_SUPPORTED));
+  EXPECT_EQ(ErrorOf(CreateEventA(nullptr, TRUE, FALSE, "Global\\x")), DWORD(ERROR_NOT_SUPPORTED));
   CloseHandle(event);
 }
 
@@ -203,7 +203,7 @@ TEST(Events, ClosedHandlesStayInvalidAndAreNeverReused) {
     ASSERT_NE(next, event);
     CloseHandle(next);
   }
-  EXPECT_EQ(kwstest::ErrorOf(WaitForSingleObject(event, 0) != WAIT_FAILED), DWORD(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(ErrorOf(WaitForSingleObject(event, 0) != WAIT_FAILED), DWORD(ERROR_INVALID_HANDLE));
   EXPECT_FALSE(SetEvent(event));
   EXPECT_FALSE(CloseHandle(event));
 }
