@@ -23,11 +23,11 @@ std::string SettingsOnPort(int port) {
          "\n[L1.VD1.GENERAL]\nPATH=.\nVPATH=/\n";
 }
 
-void ExpectCleanExit(ProgramRunner& program) {
+void ExpectExit(ProgramRunner& program, int code = 0) {
   const std::optional<ExitStatus> status = program.WaitForExit(kLimit);
   ASSERT_TRUE(status.has_value()) << "still running; stderr:\n" << program.Stderr();
   EXPECT_TRUE(status->Exited) << "killed by signal " << status->Signal << "; stderr:\n" << program.Stderr();
-  EXPECT_EQ(status->Code, 0) << program.Stderr();
+  EXPECT_EQ(status->Code, code) << program.Stderr();
 }
 
 class StopSignal : public testing::TestWithParam<int> {};
@@ -39,7 +39,7 @@ TEST_P(StopSignal, EndsTheServingProgramWithExitCode0AndClosesItsListener) {
   ASSERT_TRUE(WaitForLoopbackPort(port, kLimit)) << program.Stderr();
   ASSERT_TRUE(program.WaitForSignalHandler(GetParam(), kLimit)) << program.Stderr();
   ASSERT_TRUE(program.SendSignal(GetParam()));
-  ExpectCleanExit(program);
+  ExpectExit(program);
   EXPECT_FALSE(WaitForLoopbackPort(port, 0ms));
 }
 
@@ -54,10 +54,7 @@ TEST(WindowedMode, AListenerThatCannotStartEndsTheProgramWithTheErrorReportAndEx
   ASSERT_NE(taken, 0);
   ProgramRunner program(SettingsOnPort(taken));
   program.Start({}, kHeadless);
-  const std::optional<ExitStatus> status = program.WaitForExit(kLimit);
-  ASSERT_TRUE(status.has_value()) << "still running; stderr:\n" << program.Stderr();
-  EXPECT_TRUE(status->Exited);
-  EXPECT_EQ(status->Code, 1);
+  ExpectExit(program, 1);
   const std::string digits = "[0-9A-F]{" + std::to_string(2 * sizeof(void*)) + "}";
   const std::string report = "Application Error: Exception ESocketException in module KestruneWS at " +
                              digits + "\\.\nError 10048 in function Bind\r\nAddress already in use\\.\n";
@@ -96,20 +93,20 @@ TEST_F(UnderX11, ShowsTheWindowAt10By10Sized220By100EvenWithNtWhenWin95IsGivenAn
   EXPECT_TRUE(WaitUntil([&] { return Display->Geometry(Window).value_or(X11Geometry{}).Mapped; }, kLimit,
                         tPump::None));
   ASSERT_TRUE(Display->SendDeleteWindow(Window));
-  ExpectCleanExit(Program);
+  ExpectExit(Program);
 }
 
 TEST_F(UnderX11, CtrlCEndsTheProgramThroughItsTearDown) {
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(Program.WaitForSignalHandler(SIGINT, kLimit));
   ASSERT_TRUE(Program.SendSignal(SIGINT));
-  ExpectCleanExit(Program);
+  ExpectExit(Program);
 }
 
 TEST_F(UnderX11, LosingTheDisplayClosesTheWindowAndEndsTheProgram) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Display->StopServer();
-  ExpectCleanExit(Program);
+  ExpectExit(Program);
 }
 
 } // namespace
