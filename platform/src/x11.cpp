@@ -96,11 +96,14 @@ bool DisplayWindowCreated(HWND window, const DisplayWindowParams& params) {
     request.IconHeight = h;
     request.IconArgb.assign(argb, argb + static_cast<size_t>(w) * static_cast<size_t>(h));
   }
-  if (!posix::X11Create(request))
+  // Either way the display was lost while this window was being made: the loss closes every window it
+  // had, and it would have had this one.
+  if (!posix::X11Create(request)) {
+    CloseWindow(request.Window);
     return false;
+  }
   std::lock_guard<std::mutex> guard(gLock);
   if (gState != DisplayState::Open) {
-    // Lost while creating: the loss already closed the others, close this one too.
     CloseWindow(request.Window);
     return false;
   }
