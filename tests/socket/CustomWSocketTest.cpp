@@ -153,7 +153,7 @@ TEST(SocketClose, ClosingWithUnreadBytesResetsThePeerAndFreesEverything) {
     peer.ReadToEnd(5s);
     EXPECT_TRUE(peer.Reset || peer.Closed);
   }
-  EXPECT_TRUE(DescriptorsBackTo(descriptorsBefore)) << OpenDescriptorCount() << " open";
+  EXPECT_TRUE(DescriptorsBackTo(descriptorsBefore));
 }
 
 TEST(SocketClose, BytesStillHeldAreDeliveredBeforeTheSessionClosedNotification) {
@@ -230,7 +230,7 @@ TEST(SocketProperties, AFailedListenLeavesNoDescriptor) {
   EXPECT_NE(RaisedMessage([&] { second.Listen(); }), "(nothing raised)");
   EXPECT_EQ(second.State(), wsClosed);
   EXPECT_EQ(second.SocketHandle(), INVALID_SOCKET);
-  EXPECT_TRUE(DescriptorsBackTo(descriptorsBefore)) << OpenDescriptorCount() << " open";
+  EXPECT_TRUE(DescriptorsBackTo(descriptorsBefore));
 }
 
 TEST(SocketMessages, AQuitMessageIsTakenByThePumpAndNotDispatched) {
