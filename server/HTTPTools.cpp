@@ -7,46 +7,84 @@
 
 namespace {
 
-const std::string kContentLengthName = "CONTENT-LENGTH";
-const std::string kBlankLine = "\r\n\r\n";
+const std::string_view kContentLengthName = "CONTENT-LENGTH";
+const std::string_view kBlankLine = "\r\n\r\n";
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// The run of decimal digits at or after start, read as a 32-bit value; -1 when there is none or it is too
-// large.
-int32_t DigitsFrom(const std::string& text, size_t start) {
-  size_t pos = start;
-  while (pos < text.size() && !IsDigit(text[pos]))
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
+  return text.size() >= upperPrefix.size() && UpperCase(text.substr(0, upperPrefix.size())) == upperPrefix;
+}
+
+// The value of a Content-Length line after its name; -1 unless it is ":" and a run of digits that fits 32
+// bits, blanks allowed around both.
+int32_t LengthValue(std::string_view rest) {
+  size_t pos = 0;
+  while (pos < rest.size() && IsBlank(rest[pos]))
     ++pos;
-  if (pos >= text.size())
+  if (pos >= rest.size() || rest[pos] != ':')
     return -1;
+  ++pos;
+  while (pos < rest.size() && IsBlank(rest[pos]))
+    ++pos;
   int64_t value = 0;
-  for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
-    value = value * 10 + (text[pos] - '0');
+  size_t digits = 0;
+  for (; pos < rest.size() && IsDigit(rest[pos]); ++pos, ++digits) {
+    value = value * 10 + (rest[pos] - '0');
     if (value > std::numeric_limits<int32_t>::max())
       return -1;
   }
-  return static_cast<int32_t>(value);
+  while (pos < rest.size() && IsBlank(rest[pos]))
+    ++pos;
+  return digits > 0 && pos == rest.size() ? static_cast<int32_t>(value) : -1;
+}
+
+// A header line named Content-Length: the name, then blanks or ":" (so Content-Lengthy is another header).
+bool IsLengthLine(std::string_view line) {
+  if (!StartsWithNoCase(line, kContentLengthName))
+    return false;
+  const size_t after = kContentLengthName.size();
+  return after == line.size() || line[after] == ':' || IsBlank(line[after]);
 }
 
 } // namespace
 
+tDeclaredLength DeclaredLength(std::string_view header) {
+  tDeclaredLength result;
+  size_t pos = header.find_first_of("\r\n"); // the request line is no header line
+  while (pos < header.size()) {
+    while (pos < header.size() && (header[pos] == '\r' || header[pos] == '\n'))
+      ++pos;
+    const size_t end = std::min(header.find_first_of("\r\n", pos), header.size());
+    const std::string_view line = header.substr(pos, end - pos);
+    if (IsLengthLine(line)) {
+      result.Present = true;
+      result.Value = LengthValue(line.substr(kContentLengthName.size()));
+      return result;
+    }
+    pos = end;
+  }
+  return result;
+}
+
 tHeaderCheck HeaderComplete(const std::string& text, bool acceptWithoutLength) {
   tHeaderCheck result;
-  const std::string upper = UpperCase(text);
-  const size_t namePos = upper.find(kContentLengthName);
   const size_t blankPos = text.find(kBlankLine);
-  // The name must stand before the blank line and not at the very first character.
-  if (namePos != std::string::npos && namePos > 0 && blankPos != std::string::npos && blankPos > namePos)
-    result.ContentLength = DigitsFrom(text, namePos + kContentLengthName.size() + 1);
-  if (result.ContentLength >= 0) {
-    const size_t bodyBytes = text.size() - blankPos - kBlankLine.size();
-    result.Complete = bodyBytes >= static_cast<size_t>(result.ContentLength);
-  }
-  if (!result.Complete && acceptWithoutLength)
-    result.Complete = namePos == std::string::npos && blankPos != std::string::npos;
+  if (blankPos == std::string::npos)
+    return result;
+  const tDeclaredLength declared = DeclaredLength(std::string_view(text).substr(0, blankPos));
+  result.ContentLength = declared.Value;
+  result.LengthUnusable = declared.Present && declared.Value < 0;
+  if (declared.Value >= 0)
+    result.Complete = text.size() - blankPos - kBlankLine.size() >= static_cast<size_t>(declared.Value);
+  else if (!declared.Present)
+    result.Complete = acceptWithoutLength;
   return result;
 }
 

@@ -4,16 +4,27 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
-// What HeaderComplete found: whether the request (header and declared body) is all there, and the declared
-// body length (-1 when none was usable).
+// What HeaderComplete found: whether the request (header and declared body) is all there, the declared body
+// length (-1 when none), and whether a Content-Length line stood there without a usable number.
 struct tHeaderCheck {
   bool Complete = false;
   int32_t ContentLength = -1;
+  bool LengthUnusable = false;
 };
 
-// Decides whether the bytes received so far form a complete request. With acceptWithoutLength a request that
-// names no Content-Length anywhere is complete at its blank line.
+// The body length a request header declares: the first header line (the request line excepted) whose name is
+// Content-Length, in any letter case, followed by ":" and nothing but decimal digits that fit 32 bits.
+struct tDeclaredLength {
+  bool Present = false; // such a line exists
+  int32_t Value = -1;   // its number; -1 when the line holds no usable one
+};
+tDeclaredLength DeclaredLength(std::string_view header);
+
+// Decides whether the bytes received so far form a complete request. Only a Content-Length header line
+// counts, so the name elsewhere (a path, a query, another header, the body) changes nothing. With
+// acceptWithoutLength a request without such a line is complete at its blank line.
 tHeaderCheck HeaderComplete(const std::string& text, bool acceptWithoutLength);
 
 // The four parts of a request line; Path and Query split URL at its first "?".

@@ -14,7 +14,7 @@ namespace {
 
 const char* const kNoHandlerReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :(";
 const char* const kNotDoneReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NOT DONE YET :(";
-const std::string kBlankLine = "\r\n\r\n";
+// Beyond what a request may hold before dispatch, bytes are read and dropped.
 constexpr size_t kMaxHeldBytes = kMaxHeaderBytes + kMaxBodyBytes;
 constexpr size_t kReadSlack = 16 * 1024;
 
@@ -84,22 +84,18 @@ void tWSHandler::ProcessRequest() {
   tPendingUntilTaken pending(*this);
   if (!IsConnected())
     return;
-  const size_t blank = Received.find(kBlankLine);
-  const size_t headerBytes = blank == std::string::npos ? Received.size() : blank + kBlankLine.size();
-  if (headerBytes > kMaxHeaderBytes)
-    return Refuse(431);
-  if (blank == std::string::npos)
+  switch (Reader.Examine(Received)) {
+  case rvNeedMore:
     return;
-  const tHeaderCheck check = HeaderComplete(Received, true);
-  if (check.ContentLength > static_cast<int64_t>(kMaxBodyBytes) ||
-      (!check.Complete && Received.size() >= kMaxHeldBytes))
-    return Refuse(413);
-  if (check.Complete)
-    DispatchRequest();
+  case rvRefuse:
+    return Refuse(Reader.RefusalStatus);
+  case rvDispatch:
+    return DispatchRequest();
+  }
 }
 
 void tWSHandler::DispatchRequest() {
-  const tRequestLine line = ParseRequestLine(Received);
+  const tRequestLine& line = Reader.Line;
   Method = line.Method;
   Version = line.Version;
   URL = line.URL;
@@ -127,12 +123,15 @@ void tWSHandler::DispatchRequest() {
   RequestTaken = true;
 }
 
-// Too much to hold before dispatch: answer with the status and close; later bytes are dropped.
+// A request that cannot be read, or too much to hold before dispatch: answer with the status and close; later
+// bytes are dropped.
 void tWSHandler::Refuse(int32_t code) {
   Thread.SendConnectionClose = true;
   ResponseComplete = true;
   AllSent = false;
-  SendText(StatusHeaderLines(code, true) + tWSIOBase::ContentLengthHeader(0) + "\r\n");
+  // The one status the table does not know stays here, so producers' own lookups keep their answer.
+  const std::string reason = code == 431 ? "Request Header Fields Too Large" : ReasonPhrase(code);
+  SendText(StatusHeaderLines(code, reason, true) + tWSIOBase::ContentLengthHeader(0) + "\r\n");
   RequestTaken = true;
 }
 

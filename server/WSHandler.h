@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "server/RequestReader.h"
 #include "settings/ListenerData.h"
 #include "socket/WSocket.h"
 
@@ -19,11 +20,6 @@ class tWSHandler;
 // A handler class: its virtual constructor, called on the main thread.
 using tWSHandlerClass = std::unique_ptr<tWSHandler> (*)(tWSHThread& thread);
 
-// What one connection may hold before its request is dispatched: the header up to its blank line, and the
-// body its Content-Length declares. Beyond them the request is refused with 431 or 413; bytes arriving after
-// that, or beyond both bounds after dispatch, are read and dropped.
-inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
-inline constexpr size_t kMaxBodyBytes = 1024 * 1024;
 // The size of the send blocks a reply is queued in.
 inline constexpr int32_t kReplyBlockSize = 64 * 1024;
 
@@ -93,6 +89,8 @@ protected:
   void FireSendData(int32_t bytesSent) override;
 
 private:
+  tRequestReader Reader; // main thread only
+
   void Wake();
   void NoteProgress();
   void DispatchRequest();

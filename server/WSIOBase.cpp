@@ -47,13 +47,6 @@ const std::array<tErrorCode, 40> ErrorCodes = {{
     {505, "HTTP Version not supported"},
 }};
 
-namespace {
-
-// Codes the server answers itself beyond the classic table.
-const std::array<tErrorCode, 1> kLaterCodes = {{{431, "Request Header Fields Too Large"}}};
-
-} // namespace
-
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t pos = 0;
@@ -84,14 +77,15 @@ std::string ReasonPhrase(int32_t code) {
   for (const tErrorCode& row : ErrorCodes)
     if (row.Code == code)
       return row.Reason;
-  for (const tErrorCode& row : kLaterCodes)
-    if (row.Code == code)
-      return row.Reason;
   return "Unknown status";
 }
 
 std::string StatusHeaderLines(int32_t code, bool sendConnectionClose) {
-  std::string headers = "HTTP/1.0 " + std::to_string(code) + " " + ReasonPhrase(code) + "\r\n";
+  return StatusHeaderLines(code, ReasonPhrase(code), sendConnectionClose);
+}
+
+std::string StatusHeaderLines(int32_t code, const std::string& reason, bool sendConnectionClose) {
+  std::string headers = "HTTP/1.0 " + std::to_string(code) + " " + reason + "\r\n";
   headers += std::string("Server: ") + kServerName + "\r\n";
   headers += "Accept-ranges: bytes\r\n";
   if (sendConnectionClose)

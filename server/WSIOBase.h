@@ -27,6 +27,7 @@ inline constexpr const char* kServerName = "Kestrune Web Server 0.1.2.7";
 
 // The opening lines of every reply header: status line, Server, Accept-ranges and, when asked, Connection.
 std::string StatusHeaderLines(int32_t code, bool sendConnectionClose);
+std::string StatusHeaderLines(int32_t code, const std::string& reason, bool sendConnectionClose);
 
 // The value after "=" of the first name=value line whose name matches, ignoring case; "" when none does.
 std::string OptionValue(const std::vector<std::string>& options, const std::string& name);

@@ -1,0 +1,99 @@
+#include "server/RequestReader.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Feeds the request in pieces of the given sizes (the rest last) and returns every verdict.
+std::vector<tRequestVerdict> FeedInPieces(tRequestReader& reader, const std::string& request,
+                                          const std::vector<size_t>& cuts) {
+  std::vector<tRequestVerdict> verdicts;
+  std::string received;
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    received += request.substr(from, cut - from);
+    from = cut;
+    verdicts.push_back(reader.Examine(received));
+  }
+  received += request.substr(from);
+  verdicts.push_back(reader.Examine(received));
+  return verdicts;
+}
+
+struct VerdictCase {
+  std::string request;
+  tRequestVerdict verdict;
+  int32_t status; // with rvRefuse
+};
+
+const VerdictCase kCases[] = {
+    {"GET / HTTP/1.0\r\n\r\n", rvDispatch, 0},
+    {"POST / HTTP/1.0\r\nContent-Length: 5\r\n\r\nabcde", rvDispatch, 0},
+    {"POST / HTTP/1.0\r\ncontent-length :3\r\n\r\nxyzEXTRA", rvDispatch, 0},
+    {"POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n", rvDispatch, 0},
+    // The name counts only as a header line of its own: in a path, a query, another header or the body it
+    // declares nothing, and the digits after it are nobody's length.
+    {"GET /content-length.html HTTP/1.0\r\n\r\n", rvDispatch, 0},
+    {"GET /a?content-length=7 HTTP/1.0\r\nReferer: http://x/content-length/9\r\n\r\n", rvDispatch, 0},
+    {"GET / HTTP/1.0\r\nX-Content-Length: 2\r\n\r\n", rvDispatch, 0},
+    {"GET / HTTP/1.0\r\nContent-Lengthy: 2\r\n\r\n", rvDispatch, 0},
+    {"GET / HTTP/1.0\r\n\r\nContent-Length: 1", rvDispatch, 0},
+    // A Content-Length line without a usable number is refused, never left hanging.
+    {"POST / HTTP/1.0\r\nContent-Length: none\r\nHost: 12\r\n\r\n123456789012", rvRefuse, 400},
+    {"POST / HTTP/1.0\r\nContent-Length:\r\n\r\n", rvRefuse, 400},
+    {"POST / HTTP/1.0\r\nContent-Length: 5x\r\n\r\nabcde", rvRefuse, 400},
+    {"POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n", rvRefuse, 400},
+    {"POST / HTTP/1.0\r\nContent-Length: 99999999999\r\n\r\n", rvRefuse, 400},
+    {"POST / HTTP/1.0\r\nContent-Length: 1048577\r\n\r\n", rvRefuse, 413},
+    {"GET /" + std::string(kMaxHeaderBytes, 'a') + " HTTP/1.0\r\n\r\n", rvRefuse, 431},
+};
+
+TEST(RequestReader, GivesTheSameVerdictWhereverTheBytesAreSplit) {
+  for (const VerdictCase& c : kCases) {
+    const size_t step = c.request.size() > 4096 ? 997 : 1;
+    for (size_t cut = 0; cut <= c.request.size(); cut += step) {
+      tRequestReader reader;
+      const auto verdicts = FeedInPieces(reader, c.request, {cut});
+      EXPECT_EQ(verdicts.back(), c.verdict) << c.request.substr(0, 80) << " cut at " << cut;
+      EXPECT_EQ(reader.RefusalStatus, c.status) << c.request.substr(0, 80);
+    }
+  }
+}
+
+TEST(RequestReader, WaitsByteByByteForTheBlankLineAndTheDeclaredBody) {
+  const std::string request = "POST /f?q=1 HTTP/1.0\r\nContent-Length: 4\r\n\r\nbody";
+  std::vector<size_t> cuts;
+  for (size_t cut = 1; cut < request.size(); ++cut)
+    cuts.push_back(cut);
+  tRequestReader reader;
+  const auto verdicts = FeedInPieces(reader, request, cuts);
+  for (size_t i = 0; i + 1 < verdicts.size(); ++i)
+    EXPECT_EQ(verdicts[i], rvNeedMore) << "after " << i + 1 << " bytes";
+  EXPECT_EQ(verdicts.back(), rvDispatch);
+  EXPECT_EQ(reader.Line.Method, "POST");
+  EXPECT_EQ(reader.Line.Path, "/f");
+  EXPECT_EQ(reader.Line.Query, "q=1");
+}
+
+TEST(RequestReader, RefusesAHeaderThatOutgrowsItsBoundBeforeItsBlankLine) {
+  tRequestReader reader;
+  std::string received = "GET / HTTP/1.0\r\n";
+  while (received.size() <= kMaxHeaderBytes) {
+    received += "X-Filler: " + std::string(100, 'f') + "\r\n";
+    if (reader.Examine(received) != rvNeedMore)
+      break;
+  }
+  EXPECT_EQ(reader.Examine(received), rvRefuse);
+  EXPECT_EQ(reader.RefusalStatus, 431);
+}
+
+TEST(RequestReader, StaysRefusedWhateverArrivesLater) {
+  tRequestReader reader;
+  std::string received = "POST / HTTP/1.0\r\nContent-Length: x\r\n\r\n";
+  ASSERT_EQ(reader.Examine(received), rvRefuse);
+  received += "GET / HTTP/1.0\r\n\r\n";
+  EXPECT_EQ(reader.Examine(received), rvRefuse);
+  EXPECT_EQ(reader.RefusalStatus, 400);
+}
+
+} // namespace
