@@ -139,7 +139,7 @@ int32_t tWSHandler::ChooseVDir(const tListenerData& settings, const std::string&
   std::string prefixes;
   for (int32_t index = 0; index < settings.VDirCount; ++index)
     prefixes += UpperCase(Trim(settings.VDirs[index].VirtualPath)) + "\r\n";
-  return FindLongestPrefix(WithoutSchemeAndHost(UpperCase(path)), prefixes);
+  return FindLongestPrefix(UpperCase(path), prefixes);
 }
 
 std::string tWSHandler::GetHeader(const std::string& name) const {

@@ -39,8 +39,8 @@ public:
   virtual void TakeSocket(SOCKET handle, tWSListener& listener);
   bool IsConnected() const { return Connected; }
   std::string GetHeader(const std::string& name) const;
-  // The directory whose VirtualPath is the longest prefix of the path, ignoring case; -1 for none. An
-  // absolute target is matched by its path, as the static producer serves it.
+  // The directory whose VirtualPath is the longest prefix of the path as it stands (an absolute target
+  // with its scheme and host), ignoring case; -1 for none.
   static int32_t ChooseVDir(const tListenerData& settings, const std::string& path);
 
   // Producers, from any thread: queue reply text (dropped when the connection is down), and mark it complete.
