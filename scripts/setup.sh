@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libx11-dev
   xvfb xauth x11-utils
-  clang-format
+  clang-format clang libclang-rt-14-dev
   netbase media-types
   curl wget python3
 )

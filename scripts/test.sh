@@ -39,7 +39,30 @@ run() {
   passed=$((passed + total - bad))
   failed=$((failed + bad))
 }
+# Each fuzz target runs for a while on a copy of its seeds; any crash, leak or sanitizer report fails it.
+fuzz() {
+  echo "=== fuzz build"
+  CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DKWS_BUILD_TESTS=OFF -DKWS_BUILD_FUZZ=ON \
+    -DKWS_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  local source name
+  for source in fuzz/*Fuzz.cpp; do
+    name=$(basename "$source" .cpp)
+    cmake --build build/fuzz --target "$name"
+    rm -rf "build/fuzz/corpus/$name" && mkdir -p "build/fuzz/corpus/$name"
+    echo "=== fuzz $name"
+    if "build/fuzz/fuzz/$name" -max_total_time=20 -print_final_stats=1 "build/fuzz/corpus/$name" \
+      "fuzz/${name%Fuzz}" >"build/fuzz/$name.log" 2>&1; then
+      grep -E '^(Done|stat::number_of_executed_units)' "build/fuzz/$name.log" || true
+      passed=$((passed + 1))
+    else
+      tail -60 "build/fuzz/$name.log"
+      failed=$((failed + 1))
+      status=1
+    fi
+  done
+}
 run normal
+fuzz
 run asan -DKWS_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 run tsan -DKWS_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "$passed passed, $failed failed"
