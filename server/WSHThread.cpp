@@ -95,6 +95,7 @@ void tWSHThread::CloseGracefully(DWORD timeout) {
         Handler->Shutdown(1);
       }
     });
-  if (Handler->SendingShutDown)
+  // A peer that closed already sends no second close notification.
+  if (Handler->SendingShutDown && !Handler->PeerClosed)
     WaitForSingleObject(Handler->ClosedEvent, timeout);
 }

@@ -82,7 +82,8 @@ void tWSHandler::TakeSocket(SOCKET handle, tWSListener& listener) {
 
 void tWSHandler::ProcessRequest() {
   tPendingUntilTaken pending(*this);
-  if (!IsConnected())
+  // Also run from the peer's close notification: one request, one dispatch.
+  if (RequestTaken || !IsConnected())
     return;
   switch (Reader.Examine(Received)) {
   case rvNeedMore:
@@ -226,6 +227,21 @@ void tWSHandler::FireChangeState(TSocketState /*oldState*/, TSocketState newStat
   ++Changes;
   NoteProgress();
   Wake();
+}
+
+// A client may half-close right after its request: the request is answered all the same, and the worker
+// closes once the reply is out or makes no progress for the time-out.
+void tWSHandler::HandlePeerClose(WORD error) {
+  if (error == 0 && IsConnected()) {
+    if (ProcessPending)
+      ProcessRequest();
+    if (RequestTaken && !IsDone()) {
+      PeerClosed = true;
+      Wake();
+      return;
+    }
+  }
+  TWSocket::HandlePeerClose(error);
 }
 
 void tWSHandler::Wake() {

@@ -74,6 +74,8 @@ public:
   std::atomic<uint32_t> Changes{0};
   // The sending side was shut down after the complete reply went out.
   std::atomic<bool> SendingShutDown{false};
+  // The peer closed its sending side while this side still had a reply to send.
+  std::atomic<bool> PeerClosed{false};
 
   // The request line; written on the main thread before RequestTaken is set, read-only afterwards.
   std::string Version;
@@ -87,6 +89,7 @@ protected:
   void FireDataSent(WORD error) override;
   void FireChangeState(TSocketState oldState, TSocketState newState) override;
   void FireSendData(int32_t bytesSent) override;
+  void HandlePeerClose(WORD error) override;
 
 private:
   tRequestReader Reader; // main thread only

@@ -158,9 +158,13 @@ void TCustomWSocket::HandleSocketEvent(WPARAM socket, LPARAM reply) {
       CloseNotified = true;
       FireSessionClosed(error);
     }
-    if (State() != wsClosed) {
-      Close();
-    }
+    HandlePeerClose(error);
+  }
+}
+
+void TCustomWSocket::HandlePeerClose(WORD /*error*/) {
+  if (State() != wsClosed) {
+    Close();
   }
 }
 

@@ -142,6 +142,9 @@ protected:
   virtual void DoClose(bool shutDownFirst, WORD error);
   virtual void BindLocal();
   virtual int RawSend(const void* data, int length);
+  // The peer closed (error 0) or reset the connection, after its last bytes and the session-closed
+  // notification were delivered: closes the socket. A derived class may keep it open to finish sending.
+  virtual void HandlePeerClose(WORD error);
   void ReportErrorFmt(const char* format, ...) __attribute__((format(printf, 2, 3)));
   virtual void ReportError(const std::string& message);
   void ReportSocketError(const std::string& functionName);
