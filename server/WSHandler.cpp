@@ -192,7 +192,10 @@ bool tWSHandler::FireDataAvailable(WORD /*error*/) {
       Received.append(bytes, 0, kMaxHeldBytes - Received.size());
   }
   ++Changes;
-  NoteProgress();
+  // Once the request is taken only the reply's progress counts: a client that drips bytes while it never
+  // reads is still cut off.
+  if (!RequestTaken)
+    NoteProgress();
   Wake();
   return true;
 }
