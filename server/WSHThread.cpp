@@ -42,7 +42,11 @@ void tWSHThread::Execute() {
   // The socket belongs to the main thread: it is closed and destroyed there, so no notification can reach it
   // afterwards.
   RunOnMainThread([this] {
-    Handler->Close();
+    try {
+      Handler->Close();
+    } catch (const std::exception&) {
+      // By design: a failing close still ends this connection; the handler goes and the listener re-arms.
+    }
     Handler.reset();
     if (*ListenerAlive != nullptr)
       (*ListenerAlive)->ConnectionEnded();

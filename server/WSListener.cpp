@@ -36,7 +36,11 @@ tWSListener::tWSListener()
 
 tWSListener::~tWSListener() {
   *AliveToken = nullptr;
-  SetActive(false);
+  try {
+    SetActive(false);
+  } catch (const std::exception&) {
+    // By design: the socket goes with the object whatever its close reports; nothing may leave a destructor.
+  }
 }
 
 void tWSListener::Configure(const tListenerData& record, tWSHandlerClass handlerClass) {
@@ -83,9 +87,11 @@ void tWSListener::FireSessionAvailable(WORD error) {
 void tWSListener::StartWorker(SOCKET accepted) {
   try {
     auto worker = std::make_unique<tWSHThread>(HandlerClass, *this, accepted);
-    worker.release()->Resume(); // frees itself when it ends
+    worker->Resume();
+    worker.release(); // running: it frees itself when it ends
   } catch (const std::exception&) {
-    // No thread for this connection: it is dropped, the listener goes on.
+    // No thread for this connection (a worker that never started is freed here): it is dropped, the
+    // listener goes on.
     wsock::closesocket(accepted);
   }
 }
@@ -93,7 +99,9 @@ void tWSListener::StartWorker(SOCKET accepted) {
 void tWSListener::BackOff() {
   wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, 0);
   try {
-    std::make_unique<tResumeLater>(WindowHandle(), kAcceptBackOffMs).release()->Resume(); // frees itself
+    auto resumer = std::make_unique<tResumeLater>(WindowHandle(), kAcceptBackOffMs);
+    resumer->Resume();
+    resumer.release(); // running: it frees itself
   } catch (const std::exception&) {
     // Without a thread the listener resumes when the next connection ends.
   }

@@ -81,8 +81,15 @@ TThread::~TThread() {
   if (!self && !FinishedFlag) {
     Terminate();
     // Never resumed: it runs to its end, skipping Execute because it is terminated.
-    if (!Started)
-      Resume();
+    if (!Started) {
+      try {
+        Resume();
+      } catch (const std::exception&) {
+        // It cannot run, so there is no end to wait for; only its handle is left to close.
+        CloseHandle(ThreadHandle);
+        return;
+      }
+    }
     WaitFor();
   }
   CloseHandle(ThreadHandle);
