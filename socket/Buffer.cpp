@@ -54,15 +54,52 @@ TBuffer::TBuffer(int32_t capacity) : FCapacity(capacity > 0 ? capacity : kDefaul
   Storage = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(FCapacity));
 }
 
+TBuffer::TBuffer(HANDLE file, uint64_t offset, uint64_t length)
+    : FCapacity(kFileChunkSize), File(file), FFileOffset(offset), FFileLeft(length) {}
+
 TBuffer::~TBuffer() {
+  if (File != nullptr) {
+    CloseHandle(File);
+  }
   if (FCapacity == kDefaultCapacity && !tSpareStorage::Gone) {
     SpareStorage.Give(std::move(Storage));
   }
 }
 
+bool TBuffer::ReadMore() {
+  if (File == nullptr || FFileLeft == 0 || FWritePos != FReadPos) {
+    return false;
+  }
+  if (!Storage) {
+    Storage = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(FCapacity));
+  }
+  LONG high = static_cast<LONG>(FFileOffset >> 32);
+  SetLastError(0);
+  if (SetFilePointer(File, static_cast<LONG>(FFileOffset & 0xFFFFFFFF), &high, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER &&
+      GetLastError() != 0) {
+    return false;
+  }
+  const DWORD wanted = static_cast<DWORD>(std::min<uint64_t>(FFileLeft, static_cast<uint64_t>(FCapacity)));
+  DWORD got = 0;
+  if (!ReadFile(File, Storage.get(), wanted, &got, nullptr) || got == 0) {
+    return false;
+  }
+  FReadPos = 0;
+  FWritePos = static_cast<int32_t>(got);
+  FileSent(got);
+  return true;
+}
+
+void TBuffer::FileSent(uint64_t count) {
+  const uint64_t taken = std::min(count, FFileLeft);
+  FFileOffset += taken;
+  FFileLeft -= taken;
+}
+
 int32_t TBuffer::Write(const void* data, int32_t length) {
   const int32_t space = FCapacity - FWritePos;
-  if (space <= 0 || length <= 0) {
+  if (space <= 0 || length <= 0 || File != nullptr) {
     return 0;
   }
   const int32_t count = std::min(space, length);

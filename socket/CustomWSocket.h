@@ -119,6 +119,10 @@ public:
   // Sending: never blocks; the data-sent notification always comes later from the message loop.
   virtual int Send(const void* data, int length);
   virtual int SendText(const std::string& text);
+  // Queues length bytes of an open file from offset behind what is queued; the socket owns the handle from
+  // here on. The file is read only as the connection drains, so memory does not grow with its size; a file
+  // that ends early ends the connection (no byte is invented), one that grows is cut at length.
+  virtual void SendFileSegment(HANDLE file, uint64_t offset, uint64_t length);
   virtual int SendTo(const sockaddr* destination, int destinationLength, const void* data, int length);
   virtual void Flush();
 
@@ -171,6 +175,8 @@ protected:
   void TryToSend();
   void AppendToSendQueue(const void* data, int length);
   void FreeSendQueue();
+  // Makes the front file block's next bytes ready to send; false when the file ended before its length.
+  bool PrepareFileBytes(TBuffer& block);
   void ApplyLinger();
 
   std::string FDnsResult;

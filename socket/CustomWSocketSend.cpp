@@ -30,11 +30,28 @@ int TCustomWSocket::SendText(const std::string& text) {
   return Send(text.data(), static_cast<int>(text.size()));
 }
 
+void TCustomWSocket::SendFileSegment(HANDLE file, uint64_t offset, uint64_t length) {
+  auto block = std::make_unique<TBuffer>(file, offset, length); // closes the file whatever happens next
+  if (State() != wsConnected) {
+    wsock::WSASetLastError(WSAENOTCONN);
+    ReportSocketError("Send");
+    return;
+  }
+  FAllSent.store(false, std::memory_order_release);
+  if (length > 0) {
+    SendQueue.push_back(std::move(block));
+  }
+  TryToSend();
+  if (AllSent()) {
+    PostMessageA(FWindowHandle, MsgSocketEvent, SocketHandle(), WSAMAKESELECTREPLY(FD_WRITE, 0));
+  }
+}
+
 void TCustomWSocket::AppendToSendQueue(const void* data, int length) {
   if (length <= 0) {
     return;
   }
-  if (SendQueue.empty()) {
+  if (SendQueue.empty() || SendQueue.back()->HasFile()) {
     SendQueue.push_back(std::make_unique<TBuffer>(SendBlockSize));
   }
   const char* bytes = static_cast<const char*>(data);
@@ -62,10 +79,21 @@ void TCustomWSocket::TryToSend() {
   }
   for (;;) {
     TBuffer* block = SendQueue.front().get();
+    if (block->HasFile() && !PrepareFileBytes(*block)) {
+      // The file ended before the length announced for it: the connection ends here, short.
+      FreeSendQueue();
+      Close();
+      return;
+    }
     const TBuffer::TUnread unread = block->Peek();
     if (unread.Length == 0) {
-      if (SendQueue.size() > 1) {
+      // A drained file block is never reused: its storage is large.
+      if (SendQueue.size() > 1 || block->HasFile()) {
         SendQueue.pop_front();
+        if (SendQueue.empty()) {
+          FAllSent.store(true, std::memory_order_release);
+          return;
+        }
         continue;
       }
       FAllSent.store(true, std::memory_order_release); // the drained block stays for reuse
@@ -104,6 +132,13 @@ void TCustomWSocket::TryToSend() {
       return; // the system's buffer is full: wait for the write notification
     }
   }
+}
+
+bool TCustomWSocket::PrepareFileBytes(TBuffer& block) {
+  if (block.Peek().Length > 0 || block.FileLeft() == 0) {
+    return true;
+  }
+  return block.ReadMore();
 }
 
 int TCustomWSocket::RawSend(const void* data, int length) {
