@@ -151,6 +151,16 @@ void tWSHandler::QueueReply(const std::string& text) {
   Thread.RunOnMainThread([this, &text] { QueueOnMainThread(text); });
 }
 
+void tWSHandler::QueueFile(HANDLE file, uint64_t length) {
+  Thread.RunOnMainThread([this, file, length] {
+    AllSent = false;
+    if (IsConnected())
+      SendFileSegment(file, 0, length);
+    else
+      CloseHandle(file);
+  });
+}
+
 void tWSHandler::QueueOnMainThread(const std::string& text) {
   AllSent = false;
   if (IsConnected())

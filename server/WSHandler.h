@@ -45,6 +45,9 @@ public:
 
   // Producers, from any thread: queue reply text (dropped when the connection is down), and mark it complete.
   void QueueReply(const std::string& text);
+  // Queues length bytes of an open file, which the connection owns from here on (closed when the
+  // connection is down).
+  void QueueFile(HANDLE file, uint64_t length);
   void MarkResponseComplete();
   // The worker: the bytes that arrived after dispatch and were not handed on yet; ForwardPos moves past them.
   std::string TakeLaterBytes();

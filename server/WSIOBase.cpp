@@ -110,7 +110,7 @@ std::string tWSIOBase::StatusHeaders(int32_t code) const {
   return StatusHeaderLines(code, Handler.Thread.SendConnectionClose);
 }
 
-std::string tWSIOBase::ContentLengthHeader(int32_t length) {
+std::string tWSIOBase::ContentLengthHeader(int64_t length) {
   return "Content-Length: " + std::to_string(length) + "\r\n";
 }
 

@@ -58,7 +58,7 @@ public:
   // Queues text on the connection; dropped silently when the connection is no longer up.
   void SendReply(const std::string& text);
   std::string StatusHeaders(int32_t code) const;
-  static std::string ContentLengthHeader(int32_t length);
+  static std::string ContentLengthHeader(int64_t length);
   // The value after "=" of the first option line whose name matches, ignoring case; "" when none does.
   std::string GetOption(const std::string& name) const;
   // The reply is complete.

@@ -30,11 +30,6 @@ bool ClimbsOut(const std::string& path) {
   return false;
 }
 
-bool IsExistingFile(const std::string& fileName) {
-  const DWORD attributes = GetFileAttributesA(fileName.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 } // namespace
 
 std::string tWSIO_STD::FileNameFor(const std::string& path, const std::string& basePath,
@@ -71,15 +66,39 @@ std::string tWSIO_STD::ContentTypeHeader(const std::string& extension) {
   return "Content-type: " + type + "\r\n";
 }
 
-void tWSIO_STD::SendFileReply(const std::string& fileName, const std::string& body) {
-  if (body.empty()) {
-    SendReply(StatusHeaders(404) + "\r\n" + kNotFoundText);
-    return;
+void tWSIO_STD::SendNotFound() {
+  SendReply(StatusHeaders(404) + "\r\n" + kNotFoundText);
+}
+
+// The size is the one at opening: it is the length announced, whatever happens to the file afterwards.
+void tWSIO_STD::Serve() {
+  const std::string fileName = FileNameFor(Handler.Path, VDir.BasePath, GetOption("DefFile"));
+  if (fileName.empty())
+    return SendNotFound();
+  // Folders and other non-files do not open.
+  HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return SendNotFound();
+  DWORD high = 0;
+  SetLastError(0);
+  const DWORD low = GetFileSize(file, &high);
+  const uint64_t size = low == INVALID_FILE_SIZE && GetLastError() != 0 ? 0 : (uint64_t{high} << 32) | low;
+  if (size > kSmallFileBytes) {
+    SendReply(StatusHeaders(200) + ContentTypeHeader(ExtensionOf(fileName)) +
+              ContentLengthHeader(static_cast<int64_t>(size)) + "\r\n");
+    return Handler.QueueFile(file, size);
   }
-  // Header and body go out back to back as two pieces: a large file is not copied once more to join them.
+  std::string body(static_cast<size_t>(size), '\0');
+  DWORD got = 0;
+  const bool read = size > 0 && ReadFile(file, body.data(), static_cast<DWORD>(size), &got, nullptr);
+  CloseHandle(file);
+  // An empty file is answered as a missing one; one that shrank since its size was taken sends what it had.
+  body.resize(read ? got : 0);
+  if (body.empty())
+    return SendNotFound();
   SendReply(StatusHeaders(200) + ContentTypeHeader(ExtensionOf(fileName)) +
-            ContentLengthHeader(static_cast<int32_t>(body.size())) + "\r\n");
-  SendReply(body);
+            ContentLengthHeader(static_cast<int64_t>(body.size())) + "\r\n" + body);
 }
 
 void tWSIO_STD::HandleData(const std::string&) {
@@ -87,11 +106,7 @@ void tWSIO_STD::HandleData(const std::string&) {
     return;
   Answered = true;
   try {
-    const std::string fileName = FileNameFor(Handler.Path, VDir.BasePath, GetOption("DefFile"));
-    std::string body;
-    if (!fileName.empty() && IsExistingFile(fileName))
-      body = ReadWholeFile(fileName);
-    SendFileReply(fileName, body);
+    Serve();
   } catch (...) {
     Finish();
     throw;

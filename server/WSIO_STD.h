@@ -11,7 +11,11 @@ public:
 
   // Answers the request's Path with the whole file, or with the 404 reply. The text is not looked at, and
   // only the first call answers: bytes arriving after the request must not send the reply a second time.
+  // A small file goes out with its header in one piece; a larger one is sent from the open file as the
+  // connection drains, so memory does not grow with its size.
   void HandleData(const std::string& text) override;
+  // Files up to this size are read at once.
+  static constexpr uint64_t kSmallFileBytes = 64 * 1024;
 
   // "Content-type: " and the type of the extension ("binaty/data" when unknown), with its line break.
   static std::string ContentTypeHeader(const std::string& extension);
@@ -21,9 +25,10 @@ public:
                                  const std::string& defFile);
   // The text from the last "." of the name on, unless a "\" or ":" follows it; "" without one.
   static std::string ExtensionOf(const std::string& fileName);
-  // Sends the complete reply for a file's bytes; an empty body gets the 404 reply.
-  void SendFileReply(const std::string& fileName, const std::string& body);
 
 private:
+  void Serve();
+  void SendNotFound();
+
   bool Answered = false; // touched only by the thread that runs HandleData, one call at a time
 };
