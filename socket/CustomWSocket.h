@@ -175,8 +175,12 @@ protected:
   void TryToSend();
   void AppendToSendQueue(const void* data, int length);
   void FreeSendQueue();
-  // Makes the front file block's next bytes ready to send; false when the file ended before its length.
-  bool PrepareFileBytes(TBuffer& block);
+  enum TFileStep { fsRead, fsSent, fsWait };
+  // Moves the front file block's next bytes on: read into its storage (fsRead), sent straight from the file
+  // (fsSent), or nothing more for now (fsWait: the socket is full, or the connection ended).
+  TFileStep SendFromFile(TBuffer& block);
+  void EndShort();
+  void SendFailed(int code);
   void ApplyLinger();
 
   std::string FDnsResult;

@@ -2,6 +2,7 @@
 // rest goes out on write notifications, and the data-sent notification always comes from the loop.
 #include "socket/CustomWSocket.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "socket/WinsockAPI.h"
@@ -79,11 +80,14 @@ void TCustomWSocket::TryToSend() {
   }
   for (;;) {
     TBuffer* block = SendQueue.front().get();
-    if (block->HasFile() && !PrepareFileBytes(*block)) {
-      // The file ended before the length announced for it: the connection ends here, short.
-      FreeSendQueue();
-      Close();
-      return;
+    if (block->HasFile() && block->Peek().Length == 0 && block->FileLeft() > 0) {
+      const TFileStep step = SendFromFile(*block);
+      if (step == fsWait) {
+        return;
+      }
+      if (step == fsSent) {
+        continue;
+      }
     }
     const TBuffer::TUnread unread = block->Peek();
     if (unread.Length == 0) {
@@ -104,24 +108,8 @@ void TCustomWSocket::TryToSend() {
       return;
     }
     if (sent < 0) {
-      const int code = wsock::WSAGetLastError();
-      switch (code) {
-      case WSAECONNRESET:
-      case WSAENOTSOCK:
-      case WSAENOTCONN:
-      case WSAEINVAL:
-      case WSAECONNABORTED:
-        // The connection is gone: that is a close, not an error.
-        CloseNotified = true;
-        Close();
-        FireSessionClosed(static_cast<WORD>(code));
-        return;
-      case WSAEWOULDBLOCK:
-        return; // the next write notification goes on
-      default:
-        ReportSocketError("TryToSend failed");
-        return;
-      }
+      SendFailed(wsock::WSAGetLastError());
+      return;
     }
     // The send-data handler may have closed the socket, and with it freed the queue.
     if (SendQueue.empty() || SendQueue.front().get() != block) {
@@ -134,11 +122,62 @@ void TCustomWSocket::TryToSend() {
   }
 }
 
-bool TCustomWSocket::PrepareFileBytes(TBuffer& block) {
-  if (block.Peek().Length > 0 || block.FileLeft() == 0) {
-    return true;
+// Straight from the file where the sockets library can, else through the block's storage.
+TCustomWSocket::TFileStep TCustomWSocket::SendFromFile(TBuffer& block) {
+  if (!wsock::CanSendFile()) {
+    if (block.ReadMore()) {
+      return fsRead;
+    }
+    EndShort();
+    return fsWait;
   }
-  return block.ReadMore();
+  constexpr uint64_t kMostPerCall = 0x7ffff000;
+  const int asked = static_cast<int>(std::min(block.FileLeft(), kMostPerCall));
+  const uint64_t offset = block.FileOffset();
+  const int sent = wsock::KwsSendFile(SocketHandle(), block.FileHandle(), static_cast<DWORD>(offset),
+                                      static_cast<DWORD>(offset >> 32), asked);
+  if (sent == 0) {
+    EndShort();
+    return fsWait;
+  }
+  if (sent < 0) {
+    SendFailed(wsock::WSAGetLastError());
+    return fsWait;
+  }
+  block.FileSent(static_cast<uint64_t>(sent));
+  FireSendData(sent);
+  // The send-data handler may have closed the socket, and with it freed the queue.
+  if (SendQueue.empty() || SendQueue.front().get() != &block || sent < asked) {
+    return fsWait;
+  }
+  return fsSent;
+}
+
+// The file ended before the length announced for it: the connection ends here, short, so the peer sees it
+// end early instead of receiving invented bytes.
+void TCustomWSocket::EndShort() {
+  FreeSendQueue();
+  Close();
+}
+
+void TCustomWSocket::SendFailed(int code) {
+  switch (code) {
+  case WSAECONNRESET:
+  case WSAENOTSOCK:
+  case WSAENOTCONN:
+  case WSAEINVAL:
+  case WSAECONNABORTED:
+    // The connection is gone: that is a close, not an error.
+    CloseNotified = true;
+    Close();
+    FireSessionClosed(static_cast<WORD>(code));
+    return;
+  case WSAEWOULDBLOCK:
+    return; // the next write notification goes on
+  default:
+    ReportSocketError("TryToSend failed");
+    return;
+  }
 }
 
 int TCustomWSocket::RawSend(const void* data, int length) {

@@ -44,6 +44,24 @@ LibraryState& Library() {
 std::atomic<FARPROC> Entries[kProcCount]; // stored under Library().Lock, read without it
 std::atomic<int32_t> LiveCount{0};        // changed under Library().Lock, read without it
 
+using tSendFileProc = int(WSAAPI*)(SOCKET, HANDLE, DWORD, DWORD, int);
+// The optional procedure, looked up once per load; stored under Library().Lock, read without it.
+std::atomic<bool> SendFileLooked{false};
+std::atomic<tSendFileProc> SendFileEntry{nullptr};
+
+tSendFileProc SendFileProc() {
+  if (SendFileLooked.load(std::memory_order_acquire))
+    return SendFileEntry.load(std::memory_order_acquire);
+  std::lock_guard guard(Library().Lock);
+  BindSocketProc(""); // loads and starts the library
+  const FARPROC proc = GetProcAddress(Library().Handle, "KwsSendFile");
+  // Through void(*)(), the one function type that converts to any other without a warning.
+  SendFileEntry.store(reinterpret_cast<tSendFileProc>(reinterpret_cast<void (*)()>(proc)),
+                      std::memory_order_release);
+  SendFileLooked.store(true, std::memory_order_release);
+  return SendFileEntry.load(std::memory_order_acquire);
+}
+
 FARPROC BindEntry(ProcIndex index) {
   std::lock_guard guard(Library().Lock);
   FARPROC proc = Entries[index].load(std::memory_order_relaxed);
@@ -87,6 +105,14 @@ namespace wsock {
   }
 KWS_WINSOCK_PROCEDURES(KWS_WINSOCK_WRAPPER)
 #undef KWS_WINSOCK_WRAPPER
+
+bool CanSendFile() {
+  return SendFileProc() != nullptr;
+}
+
+int KwsSendFile(SOCKET s, HANDLE file, DWORD offsetLow, DWORD offsetHigh, int len) {
+  return SendFileProc()(s, file, offsetLow, offsetHigh, len);
+}
 } // namespace wsock
 
 FARPROC BindSocketProc(const std::string& name) {
@@ -128,6 +154,8 @@ void UnloadSockets() {
   for (auto& entry : Entries) {
     entry.store(nullptr, std::memory_order_release);
   }
+  SendFileEntry.store(nullptr, std::memory_order_release);
+  SendFileLooked.store(false, std::memory_order_release);
 }
 
 bool SocketsLibraryLoaded() {

@@ -24,6 +24,14 @@ KWS_WINSOCK_PROCEDURES(KWS_WINSOCK_WRAPPER)
 #undef KWS_WINSOCK_WRAPPER
 } // namespace wsock
 
+// The built-in library's own "KwsSendFile": sends up to len bytes of a file opened by CreateFileA, from the
+// offset, straight to a connected stream socket; answers like send (0 once the file has no byte there).
+// A system's own sockets library has none: then CanSendFile is false and the caller reads the file itself.
+namespace wsock {
+bool CanSendFile();
+int KwsSendFile(SOCKET s, HANDLE file, DWORD offsetLow, DWORD offsetHigh, int len);
+} // namespace wsock
+
 // Loads and starts the library when it is not loaded, then looks the procedure up; an empty name only
 // loads. Raises ESocketException with the loading, start-up or look-up message.
 FARPROC BindSocketProc(const std::string& name);

@@ -30,4 +30,12 @@ template <class T> std::shared_ptr<T> FindKernelObject(const void* handle) {
   return std::dynamic_pointer_cast<T>(KernelHandles().Find(FromHandle(handle)));
 }
 
+// The descriptor behind a handle of CreateFileA, with the reference that keeps it open meanwhile; Fd is -1
+// for any other handle.
+struct OpenFileRef {
+  std::shared_ptr<KernelObject> Keep;
+  int Fd = -1;
+};
+OpenFileRef FindOpenFile(const void* handle);
+
 } // namespace kwsplat

@@ -31,6 +31,17 @@ public:
   size_t Next = 0;
 };
 
+} // namespace
+
+OpenFileRef FindOpenFile(const void* handle) {
+  std::shared_ptr<FileObject> file = FindKernelObject<FileObject>(handle);
+  if (!file)
+    return {};
+  return {file, file->Fd};
+}
+
+namespace {
+
 constexpr DWORD kReadOnlyAccess = GENERIC_READ;
 constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL; // 100 ns units from 1601 to 1970
 

@@ -1,6 +1,8 @@
 // IPv4 sockets and epoll for the built-in sockets module; see net.h.
 #include "platform/src/posix/net.h"
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
@@ -12,6 +14,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -302,6 +305,18 @@ Result FinishConnect(int fd) {
 Result Send(int fd, const void* data, size_t length, int flags) {
   for (;;) {
     ssize_t sent = ::send(fd, data, length, SystemFlags(flags) | MSG_NOSIGNAL);
+    if (sent >= 0)
+      return Value(sent);
+    if (errno != EINTR)
+      return Fail(errno);
+  }
+}
+
+Result SendFile(int fd, int fileFd, uint64_t offset, size_t length) {
+  constexpr size_t kMostPerCall = 0x7ffff000; // what the system moves in one call at most
+  off_t position = static_cast<off_t>(offset);
+  for (;;) {
+    ssize_t sent = ::sendfile(fd, fileFd, &position, std::min(length, kMostPerCall));
     if (sent >= 0)
       return Value(sent);
     if (errno != EINTR)

@@ -63,6 +63,9 @@ Result Connect(int fd, Inet4 address);
 // Waits for a blocking connect interrupted by a signal, then answers as a connect would.
 Result FinishConnect(int fd);
 Result Send(int fd, const void* data, size_t length, int flags);
+// Up to length bytes of the file fileFd from offset, straight from the file: 0 once the file has no byte
+// there.
+Result SendFile(int fd, int fileFd, uint64_t offset, size_t length);
 Result SendTo(int fd, const void* data, size_t length, int flags, Inet4 to);
 Result Receive(int fd, void* buffer, size_t length, int flags);
 Result ReceiveFrom(int fd, void* buffer, size_t length, int flags, Inet4* from);

@@ -11,6 +11,12 @@ namespace kwsplat {
 KWS_WINSOCK_PROCEDURES(KWS_DECLARE)
 #undef KWS_DECLARE
 
+// The library's own addition, exported as "KwsSendFile": sends up to len bytes of a file opened by
+// CreateFileA, from the 64-bit offset, straight to a connected stream socket without copying them through
+// the caller; like send it answers the count sent (0 once the file has no byte at the offset) or
+// SOCKET_ERROR (10035 when the socket is full, then a write notification follows).
+int WSAAPI ws_KwsSendFile(SOCKET s, HANDLE file, DWORD offsetLow, DWORD offsetHigh, int len);
+
 // Forgets the calling thread's inet_ntoa and get*by* results; run when a pooled thread starts anew.
 void ClearThreadResults();
 

@@ -18,6 +18,7 @@ const Export kExports[] = {
 #define KWS_EXPORT(name, result, parameters, arguments) {#name, reinterpret_cast<BuiltinProc>(ws_##name)},
     KWS_WINSOCK_PROCEDURES(KWS_EXPORT)
 #undef KWS_EXPORT
+        {"KwsSendFile", reinterpret_cast<BuiltinProc>(ws_KwsSendFile)},
 };
 
 } // namespace

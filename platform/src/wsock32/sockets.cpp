@@ -8,6 +8,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/src/KernelObjects.h"
 #include "platform/src/wsock32/Notifier.h"
 #include "platform/src/wsock32/Procedures.h"
 
@@ -301,6 +302,31 @@ int WSAAPI ws_sendto(SOCKET handle, const char* buf, int len, int flags, const s
   if (sent.Ok() && !s->IsStream())
     s->Bound = true;
   notifier.AfterSend(handle, *s, sent.Error == WSAEWOULDBLOCK || (sent.Ok() && sent.Value < len));
+  return Result(sent);
+}
+
+int WSAAPI ws_KwsSendFile(SOCKET handle, HANDLE file, DWORD offsetLow, DWORD offsetHigh, int len) {
+  std::shared_ptr<Socket> s = UseSocket(handle);
+  if (!s)
+    return SOCKET_ERROR;
+  const OpenFileRef source = FindOpenFile(file);
+  if (len < 0 || source.Fd < 0)
+    return WinsockFail(WSAEFAULT);
+  KWS_LOCK_OPEN(s, lock);
+  if (s->SendShut)
+    return WinsockFail(WSAESHUTDOWN);
+  if (!s->IsStream() || s->Phase == SocketPhase::Fresh || s->Phase == SocketPhase::Listening)
+    return WinsockFail(WSAENOTCONN);
+  const uint64_t offset = (uint64_t{offsetHigh} << 32) | offsetLow;
+  Notifier& notifier = Notifier::Instance();
+  notifier.BeforeSend(*s);
+  net::Result sent =
+      CallOn(*s, lock, [&] { return net::SendFile(s->Fd, source.Fd, offset, static_cast<size_t>(len)); });
+  if (sent.Error == WSAECONNRESET && s->ResetError != 0)
+    sent.Error = s->ResetError;
+  // The end of the file counts as no short send: no write notification is owed for it.
+  notifier.AfterSend(handle, *s,
+                     sent.Error == WSAEWOULDBLOCK || (sent.Ok() && sent.Value > 0 && sent.Value < len));
   return Result(sent);
 }
 
