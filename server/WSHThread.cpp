@@ -64,14 +64,8 @@ void tWSHThread::Adopt() {
 
 void tWSHThread::Serve(DWORD timeout) {
   const DWORD progressWait = std::max(timeout, kMinProgressWaitMs);
-  uint32_t changesSeen = Handler->Changes.load() - 1;
   try {
-    while (!Handler->IsDone()) {
-      const uint32_t changes = Handler->Changes;
-      if (Handler->ProcessPending && changes != changesSeen) {
-        changesSeen = changes;
-        RunOnMainThread([this] { Handler->ProcessRequest(); });
-      }
+    while (!Handler->IsDone() && !Handler->DispatchFailed) {
       if (Handler->RequestTaken && Handler->Producer) {
         const std::string later = Handler->TakeLaterBytes();
         if (!later.empty())

@@ -8,15 +8,16 @@
 #include "server/WSHThread.h"
 #include "server/WSIOBase.h"
 #include "server/WSListener.h"
+#include "socket/WinsockAPI.h"
 #include "settings/CoreAPITools.h"
 
 namespace {
 
 const char* const kNoHandlerReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :(";
 const char* const kNotDoneReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NOT DONE YET :(";
-// Beyond what a request may hold before dispatch, bytes are read and dropped.
+// Beyond what a request may hold before dispatch the reader refuses it; bytes are then read and dropped.
 constexpr size_t kMaxHeldBytes = kMaxHeaderBytes + kMaxBodyBytes;
-constexpr size_t kReadSlack = 16 * 1024;
+constexpr int kReadBufferSize = 64 * 1024;
 
 HANDLE NewEvent(bool manualReset, bool initiallySet) {
   HANDLE event = CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr);
@@ -92,6 +93,17 @@ void tWSHandler::ProcessRequest() {
     return Refuse(Reader.RefusalStatus);
   case rvDispatch:
     return DispatchRequest();
+  }
+}
+
+// A producer that fails to start ends the connection: the worker closes it.
+void tWSHandler::DispatchIfComplete() {
+  if (!ProcessPending)
+    return;
+  try {
+    ProcessRequest();
+  } catch (const std::exception&) {
+    DispatchFailed = true;
   }
 }
 
@@ -174,11 +186,18 @@ void tWSHandler::MarkResponseComplete() {
 
 std::string tWSHandler::TakeLaterBytes() {
   std::lock_guard<std::mutex> lock(ReceivedLock);
-  const size_t from = static_cast<size_t>(ForwardPos) - 1;
-  if (from >= Received.size())
-    return "";
-  ForwardPos = static_cast<int32_t>(Received.size()) + 1;
-  return Received.substr(from);
+  std::string later;
+  later.swap(Later);
+  if (ReadingPaused) {
+    ReadingPaused = false;
+    // Registering again reports the bytes that waited meanwhile.
+    ReadEvents(kSessionEvents);
+  }
+  return later;
+}
+
+void tWSHandler::ReadEvents(long events) {
+  wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, events);
 }
 
 DWORD tWSHandler::MillisecondsWithoutProgress() const {
@@ -186,28 +205,52 @@ DWORD tWSHandler::MillisecondsWithoutProgress() const {
 }
 
 bool tWSHandler::FireDataAvailable(WORD /*error*/) {
+  if (WaitForProducer())
+    return true;
   // Whatever waits is read even when the notification carries an error: left unread, it would be offered
-  // again at once, and closing with unread bytes resets the connection. The read is tried even when nothing
-  // seems to wait, and with room to spare: only a read that empties the socket asks for the next
-  // notification.
-  const int32_t waiting = std::max<int32_t>(RcvdCount(), 0);
-  std::string bytes(static_cast<size_t>(waiting) + kReadSlack, '\0');
-  const int32_t read = Receive(bytes.data(), static_cast<int>(bytes.size()));
+  // again at once, and closing with unread bytes resets the connection. A read that fills the buffer is
+  // followed by another, so no count of waiting bytes is needed first.
+  if (!ReadBuffer)
+    ReadBuffer = std::make_unique_for_overwrite<char[]>(kReadBufferSize);
+  const int32_t read = Receive(ReadBuffer.get(), kReadBufferSize);
   if (read <= 0)
     return true;
-  bytes.resize(static_cast<size_t>(read));
-  {
-    std::lock_guard<std::mutex> lock(ReceivedLock);
-    if (Received.size() < kMaxHeldBytes)
-      Received.append(bytes, 0, kMaxHeldBytes - Received.size());
-  }
-  ++Changes;
+  TakeReceived(ReadBuffer.get(), static_cast<size_t>(read));
+  // Dispatched here, as soon as the request is complete: the worker need not call over for it, and later
+  // bytes go to the producer instead of piling up before it exists.
+  DispatchIfComplete();
   // Once the request is taken only the reply's progress counts: a client that drips bytes while it never
   // reads is still cut off.
   if (!RequestTaken)
     NoteProgress();
   Wake();
   return true;
+}
+
+// After dispatch the producer takes the later bytes; while it holds too many, the socket is left unread (and
+// its read notifications off) so the client waits, and nothing is dropped.
+bool tWSHandler::WaitForProducer() {
+  if (!RequestTaken || !Producer)
+    return false;
+  std::lock_guard<std::mutex> lock(ReceivedLock);
+  if (Later.size() < kMaxLaterBytes)
+    return false;
+  if (!ReadingPaused) {
+    ReadingPaused = true;
+    ReadEvents(kSessionEvents & ~FD_READ);
+  }
+  return true;
+}
+
+void tWSHandler::TakeReceived(const char* bytes, size_t count) {
+  std::lock_guard<std::mutex> lock(ReceivedLock);
+  if (!RequestTaken) {
+    Received.append(bytes, std::min(count, kMaxHeldBytes - std::min(kMaxHeldBytes, Received.size())));
+    return;
+  }
+  // Without a producer (an error reply, a refusal) nothing takes them: they are dropped.
+  if (Producer)
+    Later.append(bytes, count);
 }
 
 void tWSHandler::FireDataSent(WORD error) {
@@ -237,7 +280,6 @@ void tWSHandler::FireChangeState(TSocketState /*oldState*/, TSocketState newStat
     if (Producer)
       Producer->ConnectionLost();
   }
-  ++Changes;
   NoteProgress();
   Wake();
 }
@@ -246,8 +288,7 @@ void tWSHandler::FireChangeState(TSocketState /*oldState*/, TSocketState newStat
 // closes once the reply is out or makes no progress for the time-out.
 void tWSHandler::HandlePeerClose(WORD error) {
   if (error == 0 && IsConnected()) {
-    if (ProcessPending)
-      ProcessRequest();
+    DispatchIfComplete();
     if (RequestTaken && !IsDone()) {
       PeerClosed = true;
       Wake();

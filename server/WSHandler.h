@@ -49,7 +49,8 @@ public:
   // connection is down).
   void QueueFile(HANDLE file, uint64_t length);
   void MarkResponseComplete();
-  // The worker: the bytes that arrived after dispatch and were not handed on yet; ForwardPos moves past them.
+  // The worker: the bytes that arrived after dispatch and were not handed on yet. Taking them lets reading go
+  // on where it waited for the producer.
   std::string TakeLaterBytes();
   // Milliseconds since a byte last moved either way or the state last changed.
   DWORD MillisecondsWithoutProgress() const;
@@ -61,9 +62,13 @@ public:
 
   std::atomic<bool> AllSent{false};
   mutable std::mutex
-      ReceivedLock; // guards Received, ForwardPos (appended on the main thread, read by the worker)
-  std::string Received;
-  int32_t ForwardPos = 1; // 1-based: the first byte not yet handed to the producer
+      ReceivedLock;           // guards Received, ForwardPos (appended on the main thread, read by the worker)
+  std::string Received;       // the request as dispatched: later bytes go to Later
+  int32_t ForwardPos = 1;     // 1-based: the first byte not yet handed to the producer
+  std::string Later;          // bytes after dispatch that the producer has not taken yet
+  bool ReadingPaused = false; // Later is full: the socket is not read until the producer takes it
+  // What Later may hold before reading waits for the producer.
+  static constexpr size_t kMaxLaterBytes = 256 * 1024;
   std::atomic<bool> ProcessPending{false};
   std::atomic<bool> RequestTaken{false};
   std::atomic<bool> ResponseComplete{false};
@@ -73,8 +78,8 @@ public:
   HANDLE ClosedEvent = nullptr;
   // Auto-reset; set whenever bytes arrive, everything is sent, the reply completes or the state changes.
   HANDLE WakeEvent = nullptr;
-  // Counts arrivals and state changes, so the worker runs ProcessRequest again only after one.
-  std::atomic<uint32_t> Changes{0};
+  // Creating the producer or its first HandleData failed: the connection ends.
+  std::atomic<bool> DispatchFailed{false};
   // The sending side was shut down after the complete reply went out.
   std::atomic<bool> SendingShutDown{false};
   // The peer closed its sending side while this side still had a reply to send.
@@ -95,13 +100,18 @@ protected:
   void HandlePeerClose(WORD error) override;
 
 private:
-  tRequestReader Reader; // main thread only
+  tRequestReader Reader;              // main thread only
+  std::unique_ptr<char[]> ReadBuffer; // main thread only
 
   void Wake();
   void NoteProgress();
+  void DispatchIfComplete();
   void DispatchRequest();
   void Refuse(int32_t code);
   void QueueOnMainThread(const std::string& text);
+  void TakeReceived(const char* bytes, size_t count);
+  bool WaitForProducer();
+  void ReadEvents(long events);
 
   std::atomic<bool> Connected{false}; // mirrors State == wsConnected for other threads
   std::atomic<DWORD> LastProgress{0}; // GetTickCount of the last progress
