@@ -12,12 +12,13 @@ struct SyncRequest {
   const std::function<void()>* Method = nullptr;
   std::exception_ptr Error; // guarded by SyncState::Lock
   bool Done = false;        // guarded by SyncState::Lock
+  // Its own, so a finished call wakes only the thread that waits for it.
+  std::condition_variable Finished;
 };
 
 // Waiting synchronized calls and the main thread's hidden window that runs them.
 struct SyncState {
   std::mutex Lock; // guards Pending and the requests' Error and Done
-  std::condition_variable Finished;
   std::deque<SyncRequest*> Pending;
   HANDLE Queued = nullptr; // auto-reset: set with each new request, for WaitFor on the main thread
   HWND Window = nullptr;
@@ -189,7 +190,7 @@ void TThread::Synchronize(const std::function<void()>& method) {
       RaiseLastOSError(error);
   }
   std::unique_lock<std::mutex> guard(sync.Lock);
-  sync.Finished.wait(guard, [&] { return request.Done; });
+  request.Finished.wait(guard, [&] { return request.Done; });
   if (request.Error)
     std::rethrow_exception(request.Error);
 }
@@ -213,12 +214,11 @@ void TThread::CheckSynchronize() {
     } catch (...) {
       error = std::current_exception();
     }
-    {
-      std::lock_guard<std::mutex> guard(sync.Lock);
-      request->Error = std::move(error); // no reference stays here: the caller alone ends the exception
-      request->Done = true;
-    }
-    sync.Finished.notify_all();
+    std::lock_guard<std::mutex> guard(sync.Lock);
+    request->Error = std::move(error); // no reference stays here: the caller alone ends the exception
+    request->Done = true;
+    // Under the lock: once it is released the waiter may return and its request be gone.
+    request->Finished.notify_one();
   }
 }
 
