@@ -24,14 +24,7 @@ DWORD tWSHThread::Timeout() const {
 }
 
 void tWSHThread::Execute() {
-  bool adopted = false;
-  try {
-    RunOnMainThread([this] { Adopt(); });
-    adopted = true;
-  } catch (const std::exception&) {
-    // The handle could not be adopted: this connection ends here, the server goes on.
-  }
-  if (adopted) {
+  if (Adopted) {
     const DWORD timeout = Timeout();
     WaitForSingleObject(Handler->ConnectedEvent, timeout);
     if (Handler->IsConnected()) {
@@ -53,13 +46,17 @@ void tWSHThread::Execute() {
   });
 }
 
-// On the main thread, so that nothing the peer does can fall between adoption and the connected state.
 void tWSHThread::Adopt() {
-  Handler->TakeSocket(Socket, *Listener);
-  int length = sizeof PeerSockAddr;
-  if (Handler->GetPeerSockAddr(reinterpret_cast<sockaddr*>(&PeerSockAddr), length) != 0)
-    PeerSockAddr = sockaddr_in{};
-  RemoteAddr = IPToStr(SwapBytes32(PeerSockAddr.sin_addr.s_addr));
+  try {
+    Handler->TakeSocket(Socket, *Listener);
+    int length = sizeof PeerSockAddr;
+    if (Handler->GetPeerSockAddr(reinterpret_cast<sockaddr*>(&PeerSockAddr), length) != 0)
+      PeerSockAddr = sockaddr_in{};
+    RemoteAddr = IPToStr(SwapBytes32(PeerSockAddr.sin_addr.s_addr));
+    Adopted = true;
+  } catch (const std::exception&) {
+    // The handle could not be adopted: this connection ends as soon as the worker runs, the server goes on.
+  }
 }
 
 void tWSHThread::Serve(DWORD timeout) {

@@ -21,6 +21,9 @@ public:
 
   // Runs f on the main thread, directly when called there; an exception of f is raised again here.
   void RunOnMainThread(const std::function<void()>& f);
+  // On the main thread, before Resume: the handler adopts the connection there, so nothing the peer does
+  // can fall before its notifications, and the worker need not call over for it.
+  void Adopt();
 
   // The stack of a worker: the pass loop, a producer's later HandleData and the plug-in calls it makes.
   static constexpr SIZE_T kStackSize = 256 * 1024;
@@ -39,12 +42,12 @@ public:
   sockaddr_in PeerSockAddr{}; // written during adoption, read-only afterwards
   std::string RemoteAddr;     // likewise
   std::atomic<bool> SendConnectionClose{false};
+  bool Adopted = false; // written by Adopt before the thread starts
 
 protected:
   void Execute() override;
 
 private:
-  void Adopt();
   void Serve(DWORD timeout);
   void CloseGracefully(DWORD timeout);
   DWORD Timeout() const;

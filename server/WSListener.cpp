@@ -87,6 +87,7 @@ void tWSListener::FireSessionAvailable(WORD error) {
 void tWSListener::StartWorker(SOCKET accepted) {
   try {
     auto worker = std::make_unique<tWSHThread>(HandlerClass, *this, accepted);
+    worker->Adopt();
     worker->Resume();
     worker.release(); // running: it frees itself when it ends
   } catch (const std::exception&) {
@@ -97,6 +98,7 @@ void tWSListener::StartWorker(SOCKET accepted) {
 }
 
 void tWSListener::BackOff() {
+  AcceptPaused = true;
   wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, 0);
   try {
     auto resumer = std::make_unique<tResumeLater>(WindowHandle(), kAcceptBackOffMs);
@@ -110,8 +112,14 @@ void tWSListener::BackOff() {
 // Registering again makes the sockets library look for waiting connections once more, which it stops doing
 // while it has no descriptor to take them with.
 void tWSListener::ConnectionEnded() {
-  if (IsListening())
-    wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, kListenEvents);
+  ResumeAccepting();
+}
+
+void tWSListener::ResumeAccepting() {
+  if (!AcceptPaused || !IsListening())
+    return;
+  AcceptPaused = false;
+  wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, kListenEvents);
 }
 
 void tWSListener::DispatchSocketMessage(TMessage& message) {
@@ -119,6 +127,5 @@ void tWSListener::DispatchSocketMessage(TMessage& message) {
     TWSocket::DispatchSocketMessage(message);
     return;
   }
-  if (IsListening())
-    wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, kListenEvents);
+  ResumeAccepting();
 }

@@ -19,7 +19,7 @@ public:
   bool IsListening() const;
   // Starts or stops listening; nothing before Configure.
   void SetActive(bool active);
-  // A connection ended and freed its descriptor: connections that waited for one are looked at again.
+  // A connection ended and freed its descriptor: if accepting rests for want of one, it goes on.
   void ConnectionEnded();
 
   // Never changed after Configure; every connection holds a reference, so it outlives the listener.
@@ -40,4 +40,7 @@ protected:
 private:
   void StartWorker(SOCKET accepted);
   void BackOff();
+  void ResumeAccepting();
+
+  bool AcceptPaused = false; // main thread only: accepting rests after descriptors ran out
 };
