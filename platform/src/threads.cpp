@@ -241,7 +241,9 @@ public:
   }
 
 private:
-  static constexpr size_t kMaxIdle = 16;
+  // Enough that a steady load of a few dozen connections at a time creates no thread; the idle time bounds
+  // what a burst leaves behind.
+  static constexpr size_t kMaxIdle = 64;
   static constexpr auto kIdleTime = std::chrono::seconds(30);
 
   static void WorkerMain(void* raw);
