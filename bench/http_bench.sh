@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Serves one generated site from KestruneWS and from nginx side by side on loopback and prints, for both:
-# requests/s and p99 latency for a 1 KiB file (wrk -t2 -c32 -d10s, Connection: close), MB/s for a 100 MiB
-# file; and for KestruneWS its peak threads, peak resident memory, and the CPU it uses while 500 idle
-# connections are held. Not part of the test command. Run as root on Debian 12 from anywhere.
+# requests/s, p99 latency and context switches per request for a 1 KiB file (wrk -t2 -c32 -d10s,
+# Connection: close), MB/s for a 100 MiB file, and the peak resident memory above idle while 16 slow clients
+# each read the 100 MiB file; and for KestruneWS its peak threads, peak resident memory, and the CPU it uses
+# while 500 idle connections are held. Not part of the test command. Run as root on Debian 12 from anywhere.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -12,6 +13,7 @@ command -v wrk >/dev/null || need+=(wrk)
 command -v nginx >/dev/null || need+=(nginx-light)
 command -v curl >/dev/null || need+=(curl)
 command -v python3 >/dev/null || need+=(python3)
+command -v perf >/dev/null || need+=(linux-perf)
 if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
@@ -104,14 +106,64 @@ sample_threads() {
   echo "$peak" >"$work/peak_threads"
 }
 
-small() { # port -> "requests/s p99 errors"
-  local out
+# The server's processes: KestruneWS, or nginx's master and workers.
+pids_of() { # pid -> comma-separated pids
+  local children
+  children=$(pgrep -P "$1" | paste -sd, -)
+  echo "$1${children:+,$children}"
+}
+
+small() { # port pid -> "requests/s p99 errors switches/request"
+  local out pids
+  pids=$(pids_of "$2")
+  perf stat -x, -e context-switches -p "$pids" -o "$work/perf.txt" -- sleep 11 &
+  local perf_pid=$!
   out=$(wrk -t2 -c32 -d10s -H 'Connection: close' --latency "http://127.0.0.1:$1/1k.bin")
-  local rps p99 errors
+  wait "$perf_pid"
+  local rps p99 errors requests switches
   rps=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
   p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
   errors=$( (grep -E 'Socket errors|Non-2xx' <<<"$out" || true) | tr -s ' ' | paste -sd ';' -)
-  echo "$rps|$p99|${errors:-none}"
+  requests=$(awk '/requests in/ {print $1}' <<<"$out")
+  switches=$(awk -F, '/context-switches/ {print $1}' "$work/perf.txt")
+  echo "$rps|$p99|${errors:-none}|$(python3 -c "print(f'{$switches / max($requests, 1):.1f}')")"
+}
+
+# Peak resident memory above idle (KiB, all of the server's processes) while 16 clients each read the
+# 100 MiB file at about 4 MiB/s; and whether each received every byte.
+slow_readers() { # port pid
+  python3 - "$1" "$(pids_of "$2")" <<'PY'
+import socket, sys, threading, time
+port, pids = int(sys.argv[1]), sys.argv[2].split(",")
+def rss():
+    total = 0
+    for pid in pids:
+        for line in open(f"/proc/{pid}/status"):
+            if line.startswith("VmRSS:"):
+                total += int(line.split()[1])
+    return total
+idle, peak, sizes = rss(), 0, []
+def reader():
+    s = socket.create_connection(("127.0.0.1", port))
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+    s.sendall(b"GET /100m.bin HTTP/1.0\r\n\r\n")
+    got = 0
+    while True:
+        data = s.recv(65536)
+        if not data:
+            break
+        got += len(data)
+        time.sleep(0.015)
+    sizes.append(got)
+threads = [threading.Thread(target=reader) for _ in range(16)]
+for t in threads:
+    t.start()
+while any(t.is_alive() for t in threads):
+    peak = max(peak, rss())
+    time.sleep(0.1)
+complete = sum(1 for n in sizes if n > 100 * 1024 * 1024)
+print(f"{(peak - idle) // 1024} MiB|{complete}/16 complete")
+PY
 }
 
 large() { # port -> MB/s (best of three), and whether every byte came
@@ -131,12 +183,14 @@ large() { # port -> MB/s (best of three), and whether every byte came
 touch "$work/sampling"
 sample_threads &
 sampler=$!
-kws_small=$(small "$kws_port")
+kws_small=$(small "$kws_port" "$kws_pid")
 kws_large=$(large "$kws_port")
 rm -f "$work/sampling"
 wait "$sampler"
-nginx_small=$(small "$nginx_port")
+nginx_small=$(small "$nginx_port" "$nginx_pid")
 nginx_large=$(large "$nginx_port")
+kws_slow=$(slow_readers "$kws_port" "$kws_pid")
+nginx_slow=$(slow_readers "$nginx_port" "$nginx_pid")
 
 peak_threads=$(cat "$work/peak_threads")
 peak_rss=$(awk '/^VmHWM:/ {print $2 " " $3}' "/proc/$kws_pid/status")
@@ -162,13 +216,18 @@ for s in held:
 PY
 )
 
-IFS='|' read -r kws_rps kws_p99 kws_err <<<"$kws_small"
-IFS='|' read -r nginx_rps nginx_p99 nginx_err <<<"$nginx_small"
+IFS='|' read -r kws_rps kws_p99 kws_err kws_cs <<<"$kws_small"
+IFS='|' read -r nginx_rps nginx_p99 nginx_err nginx_cs <<<"$nginx_small"
+IFS='|' read -r kws_slow_rss kws_slow_ok <<<"$kws_slow"
+IFS='|' read -r nginx_slow_rss nginx_slow_ok <<<"$nginx_slow"
 printf '\n%-34s %16s %16s\n' "" "KestruneWS" "nginx"
 printf '%-34s %16s %16s\n' "1 KiB file, requests/s" "$kws_rps" "$nginx_rps"
 printf '%-34s %16s %16s\n' "1 KiB file, p99 latency" "$kws_p99" "$nginx_p99"
 printf '%-34s %16s %16s\n' "1 KiB file, errors" "$kws_err" "$nginx_err"
+printf '%-34s %16s %16s\n' "1 KiB file, switches/request" "$kws_cs" "$nginx_cs"
 printf '%-34s %16s %16s\n' "100 MiB file, MB/s (best of 3)" "$kws_large" "$nginx_large"
+printf '%-34s %16s %16s\n' "16 slow readers, memory above idle" "$kws_slow_rss" "$nginx_slow_rss"
+printf '%-34s %16s %16s\n' "16 slow readers, complete" "$kws_slow_ok" "$nginx_slow_ok"
 printf '%-34s %16s\n' "peak threads" "$peak_threads"
 printf '%-34s %16s\n' "peak resident memory" "$peak_rss"
 printf '%-34s %15s%%\n' "CPU, 500 idle connections" "$idle_cpu"
