@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TempFolder.h"
+
 #include <memory>
 #include <string>
 #include <thread>
@@ -79,6 +81,29 @@ TEST(Buffer, BlocksMayDieOnAnotherThreadOrAfterTheirThreadsStock) {
     lastToGo = std::make_unique<TBuffer>(1514);
     lastToGo->Write("abc", 3);
   }).join();
+}
+
+// Where the sockets library cannot send from the file itself, a file block reads it in pieces of at most
+// kFileChunkSize as it drains, and says when the file ends before its length.
+TEST(Buffer, AFileBlockReadsItsSegmentInChunksAndNoticesAShortFile) {
+  kwstest::TempFolder folder;
+  std::string content(TBuffer::kFileChunkSize + 1000, '\0');
+  for (size_t i = 0; i < content.size(); ++i)
+    content[i] = static_cast<char>(i % 253);
+  const std::string path = folder.WriteFile("f.bin", content);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  TBuffer block(file, 10, content.size()); // 10 bytes more than the file holds from there
+  EXPECT_EQ(block.Write("x", 1), 0) << "a file block takes no bytes";
+  std::string sent;
+  while (block.ReadMore()) {
+    EXPECT_LE(block.Peek().Length, TBuffer::kFileChunkSize);
+    EXPECT_FALSE(block.ReadMore()) << "nothing more is read before the storage drains";
+    sent += Unread(block);
+    block.Remove(block.Peek().Length);
+  }
+  EXPECT_EQ(sent, content.substr(10));
+  EXPECT_EQ(block.FileLeft(), 10u) << "the file ended 10 bytes short";
 }
 
 } // namespace

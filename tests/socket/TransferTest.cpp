@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/support/SocketProbe.h"
+#include "tests/support/TempFolder.h"
 
 using namespace kwstest;
 
@@ -102,6 +103,48 @@ TEST(SocketTransfer, APeerThatStopsReadingMidTransferEndsTheSessionOnce) {
       EXPECT_EQ(errors, 0);
     }
     EXPECT_TRUE(DescriptorsBackTo(descriptorsBefore));
+  }
+}
+
+// A file segment goes out exactly: no byte before its offset or after its length, and a file shorter than the
+// length announced ends the connection short instead of sending anything else.
+TEST(SocketTransfer, AFileSegmentSendsExactlyItsBytesAndAShortFileEndsTheConnection) {
+  constexpr size_t kFileBytes = (1u << 20) + 17;
+  const std::string content = Pattern(kFileBytes);
+  TempFolder folder;
+  const std::string path = folder.WriteFile("segment.bin", content);
+  struct Case {
+    uint64_t Offset, Length;
+    size_t Expected; // bytes the peer receives
+    bool EndsShort;
+  } cases[] = {{0, kFileBytes, kFileBytes, false},
+               {1000, 5000, 5000, false},
+               {0, kFileBytes - 999, kFileBytes - 999, false},
+               {100, kFileBytes, kFileBytes - 100, true},
+               {kFileBytes, 10, 0, true}};
+  for (const Case& c : cases) {
+    tProbeListener server;
+    tProbeSocket client;
+    tProbeSocket* receiver = ConnectPair(server, client);
+    ASSERT_NE(receiver, nullptr);
+    receiver->CollectReceived();
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    client.SendText("head:");
+    client.SendFileSegment(file, c.Offset, c.Length);
+    const std::string expected = "head:" + content.substr(c.Offset, c.Expected);
+    ASSERT_TRUE(WaitUntil([&] { return receiver->Received.size() >= expected.size(); }))
+        << c.Offset << "+" << c.Length << ": " << receiver->Received.size() << " bytes";
+    EXPECT_TRUE(receiver->Received == expected) << c.Offset << "+" << c.Length;
+    if (c.EndsShort) {
+      EXPECT_TRUE(WaitUntil([&] { return receiver->SessionClosedCount == 1; }));
+    } else {
+      EXPECT_TRUE(WaitUntil([&] { return client.AllSent(); }));
+      PumpFor(20ms);
+      EXPECT_EQ(receiver->SessionClosedCount, 0);
+    }
+    EXPECT_EQ(receiver->Received.size(), expected.size());
   }
 }
 
