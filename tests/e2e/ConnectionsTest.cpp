@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -70,18 +71,78 @@ TEST_F(Connections, SlowReaderOfALargeFileReceivesEveryByte) {
   EXPECT_TRUE(received == FileReply("binaty/data", Big)) << "the reply differs";
 }
 
-TEST_F(Connections, ReaderThatStopsReadingIsCutOff) {
+// Once the request is taken only the reply's progress counts: a byte sent now and then does not keep a
+// reader that takes nothing.
+TEST_F(Connections, ReaderThatStopsReadingIsCutOffEvenWhileItDripsBytes) {
+  for (bool drips : {false, true}) {
+    tLoopbackPeer client;
+    client.SetReceiveBuffer(16 * 1024);
+    ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
+    ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
+    ASSERT_NE(client.ReadSome(1024, 5s), "");
+    const int open = Site.DescriptorCount();
+    // Room for a sanitizer build, which is slow.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          if (drips)
+            client.Send("x");
+          return Site.DescriptorCount() < open;
+        },
+        3 * std::chrono::milliseconds(kTestConnectTimeoutMs) + 15s, tPump::None))
+        << (drips ? "dripping" : "silent");
+    const std::string rest = client.ReadToEnd(10s);
+    EXPECT_FALSE(client.TimedOut);
+    EXPECT_LT(rest.size(), Big.size());
+  }
+}
+
+// The length announced is the file's size at opening, and only the file's own bytes follow it: a file
+// replaced meanwhile still sends the old bytes, one that grows is cut at the length, and one that shrinks
+// ends the connection early.
+TEST_F(Connections, AFileChangedWhileItIsSentYieldsOnlyItsOwnBytesUpToTheAnnouncedLength) {
+  const std::string path = Site.Program.Folder().PathOf("site/big.bin");
+  enum tChange { Replaced, Grown, Shrunk };
+  for (tChange change : {Replaced, Grown, Shrunk}) {
+    Site.Program.Folder().WriteFile("site/big.bin", Big);
+    tLoopbackPeer client;
+    client.SetReceiveBuffer(16 * 1024);
+    ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
+    ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
+    std::string received = client.Read(1024 * 1024);
+    if (change == Replaced) {
+      Site.Program.Folder().WriteFile("site/new.bin", std::string(Big.size() * 2, 'N'));
+      std::filesystem::rename(Site.Program.Folder().PathOf("site/new.bin"), path);
+    } else {
+      std::filesystem::resize_file(path, change == Grown ? Big.size() * 2 : Big.size() / 2);
+    }
+    received += client.ReadToEnd(30s);
+    const std::string whole = FileReply("binaty/data", Big);
+    if (change == Shrunk) {
+      EXPECT_LT(received.size(), whole.size());
+      EXPECT_TRUE(whole.compare(0, received.size(), received) == 0) << "bytes other than the file's";
+    } else {
+      EXPECT_EQ(received.size(), whole.size()) << change;
+      EXPECT_TRUE(received == whole) << change;
+    }
+  }
+}
+
+// Sizes past 2 and 4 GiB are announced whole; the file is sparse, so nothing that large is written.
+TEST_F(Connections, AFileOfMoreThan4GiBIsAnnouncedWithItsTrueLength) {
+  constexpr uint64_t kSize = (uint64_t{4} << 30) + 12345;
+  std::filesystem::resize_file(Site.Program.Folder().WriteFile("site/huge.bin", ""), kSize);
   tLoopbackPeer client;
-  client.SetReceiveBuffer(16 * 1024);
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site.Port)));
-  ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n\r\n"));
-  ASSERT_NE(client.ReadSome(1024, 5s), "");
-  // Room for a sanitizer build, which needs seconds to queue the file.
-  EXPECT_TRUE(DescriptorsDropTo(Site.DescriptorCount() - 1,
-                                3 * std::chrono::milliseconds(kTestConnectTimeoutMs) + 15s));
-  const std::string rest = client.ReadToEnd(10s);
-  EXPECT_FALSE(client.TimedOut);
-  EXPECT_LT(rest.size(), Big.size());
+  ASSERT_TRUE(client.Send("GET /huge.bin HTTP/1.0\r\n\r\n"));
+  std::string head;
+  ASSERT_TRUE(WaitUntil([&] {
+    head += client.ReadSome(4096, 0ms);
+    return head.find("\r\n\r\n") != std::string::npos || client.Closed;
+  }));
+  EXPECT_EQ(head.substr(0, head.find("\r\n\r\n") + 4),
+            std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders +
+                "Connection: Close\r\nContent-type: binaty/data\r\nContent-Length: " + std::to_string(kSize) +
+                "\r\n\r\n");
 }
 
 TEST_F(Connections, ClientsThatCloseAtOnceLeaveNothingBehind) {

@@ -24,6 +24,11 @@ inline std::string FileReply(const std::string& type, const std::string& body) {
          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
+// The reply to a request that cannot be read or held.
+inline std::string RefusalReply(const std::string& statusLine) {
+  return "HTTP/1.0 " + statusLine + "\r\n" + kFixedHeaders + "Connection: Close\r\nContent-Length: 0\r\n\r\n";
+}
+
 inline const std::string kNotFoundReply =
     std::string("HTTP/1.0 404 Not Found\r\n") + kFixedHeaders + "Connection: Close\r\n\r\nFILE NOT FOUND :(";
 
@@ -35,11 +40,12 @@ public:
       : Port(FreeLoopbackPort()),
         Program("[LISTENERS]\nCOUNT=1\nLISTENER1=T\n[T.GENERAL]\nPORT=" + std::to_string(Port) +
                 "\nCONNECTTIMEOUT=" + std::to_string(kTestConnectTimeoutMs) +
-                "\n[T.VDIRS]\nCOUNT=4\nVDIR1=Root\nVDIR2=Docs\nVDIR3=Deep\nVDIR4=Cgi\n"
+                "\n[T.VDIRS]\nCOUNT=5\nVDIR1=Root\nVDIR2=Docs\nVDIR3=Deep\nVDIR4=Cgi\nVDIR5=Abs\n"
                 "[T.Root.GENERAL]\nPATH=site\nVPATH=/\nOTHER=DefFile=index.htm\n"
                 "[T.Docs.GENERAL]\nPATH=site/\nVPATH=/docs/\n"
                 "[T.Deep.GENERAL]\nPATH=deep\nVPATH=/Docs/Deep/\n"
-                "[T.Cgi.GENERAL]\nTYPE=CGI\nPATH=site\nVPATH=/cgi/\n") {}
+                "[T.Cgi.GENERAL]\nTYPE=CGI\nPATH=site\nVPATH=/cgi/\n"
+                "[T.Abs.GENERAL]\nPATH=site\nVPATH=http://example.org/\nOTHER=DefFile=index.htm\n") {}
   // A sanitizer build of the program reports races and memory errors on its standard error.
   ~ServedSite() { EXPECT_EQ(Program.Stderr().find("Sanitizer"), std::string::npos) << Program.Stderr(); }
 

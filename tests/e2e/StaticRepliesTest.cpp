@@ -37,9 +37,16 @@ TEST_F(StaticReplies, RequestsAreAnsweredByKindPathAndConnectionHeader) {
       {"GET\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :("},
       // The longest prefix wins, whatever the letter case on either side.
       {"GET /docs/deep/d.txt HTTP/1.0\r\n\r\n", FileReply("text/plain", "deep d")},
-      // Absolute targets lose scheme and host.
+      // An absolute target chooses its directory as it stands, then the file by its path behind the host.
       {"GET http://example.org/hello.txt HTTP/1.0\r\n\r\n", FileReply("text/plain", "hello world\n")},
-      {"GET http://example.org HTTP/1.0\r\n\r\n", FileReply("text/html", "<p>index</p>")},
+      {"GET HTTP://EXAMPLE.ORG/ HTTP/1.0\r\n\r\n", FileReply("text/html", "<p>index</p>")},
+      {"GET http://other.example/hello.txt HTTP/1.0\r\n\r\n",
+       "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :("},
+      // The name of the length header elsewhere than at the start of a header line declares nothing.
+      {"GET /hello.txt?content-length=7 HTTP/1.0\r\nReferer: /content-length/9\r\n\r\n",
+       FileReply("text/plain", "hello world\n")},
+      {"POST /hello.txt HTTP/1.0\r\nContent-Length: none\r\nHost: 12\r\n\r\n123456789012",
+       RefusalReply("400 Bad Request")},
       // The default document of a folder, only where the directory names one.
       {"GET / HTTP/1.0\r\n\r\n", FileReply("text/html", "<p>index</p>")},
       {"GET /docs/ HTTP/1.0\r\n\r\n", kNotFoundReply},
@@ -60,7 +67,7 @@ TEST_F(StaticReplies, PathsClimbingOutOfTheBaseFolderAreNotFound) {
   for (const std::string& request : {std::string("GET /../secret.txt HTTP/1.0\r\n\r\n"),
                                      std::string("GET /..\\secret.txt HTTP/1.0\r\n\r\n"),
                                      std::string("GET /docs/../../secret.txt HTTP/1.0\r\n\r\n"),
-                                     std::string("GET http://host/../secret.txt HTTP/1.0\r\n\r\n"),
+                                     std::string("GET http://example.org/../secret.txt HTTP/1.0\r\n\r\n"),
                                      std::string("GET /docs/..\\..\\secret.txt HTTP/1.0\r\n\r\n"), nul})
     EXPECT_EQ(Site->Exchange(request), kNotFoundReply) << request;
 }
@@ -98,11 +105,18 @@ TEST_F(StaticReplies, BytesAfterDispatchDoNotRepeatTheReply) {
 
 TEST_F(StaticReplies, OversizedHeaderOrBodyIsRefusedAndClosed) {
   const std::string longHeader = "GET / HTTP/1.0\r\nX-Long: " + std::string(70 * 1024, 'a');
-  EXPECT_EQ(Site->Exchange(longHeader), std::string("HTTP/1.0 431 Request Header Fields Too Large\r\n") +
-                                            kFixedHeaders + "Connection: Close\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Site->Exchange(longHeader), RefusalReply("431 Request Header Fields Too Large"));
   EXPECT_EQ(Site->Exchange("POST / HTTP/1.0\r\nContent-Length: 5000000\r\n\r\nabc"),
-            std::string("HTTP/1.0 413 Request Entity Too Large\r\n") + kFixedHeaders +
-                "Connection: Close\r\nContent-Length: 0\r\n\r\n");
+            RefusalReply("413 Request Entity Too Large"));
+}
+
+// A client that half-closes right after its request still gets the whole reply.
+TEST_F(StaticReplies, ARequestFollowedAtOnceByTheClientsCloseIsAnswered) {
+  tLoopbackPeer client;
+  ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Site->Port)));
+  ASSERT_TRUE(client.Send("GET /hello.txt HTTP/1.0\r\n\r\n"));
+  client.ShutdownSending();
+  EXPECT_EQ(client.ReadToEnd(), FileReply("text/plain", "hello world\n"));
 }
 
 } // namespace
