@@ -1,12 +1,13 @@
 #include "tests/support/LoopbackPeer.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <cstdint>
 #include <stdexcept>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -106,14 +107,11 @@ bool tLoopbackPeer::Accept(std::chrono::milliseconds timeout) {
 }
 
 bool tLoopbackPeer::Send(const std::string& bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
+  for (size_t sent = 0; sent < bytes.size();) {
     const ssize_t n = send(Fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
+    if (n <= 0 && errno != EINTR)
       return false;
-    sent += static_cast<size_t>(n);
+    sent += static_cast<size_t>(std::max<ssize_t>(n, 0));
   }
   return true;
 }
@@ -215,16 +213,8 @@ bool WaitForLoopbackPort(int port, std::chrono::milliseconds timeout) {
 }
 
 int OpenDescriptorCount() {
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr)
-    return -1;
-  int count = 0;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] != '.')
-      ++count;
-  }
-  closedir(dir);
-  return count - 1; // the directory stream's own descriptor
+  // Less the iterator's own descriptor.
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})) - 1;
 }
 
 } // namespace kwstest
