@@ -15,8 +15,6 @@ namespace {
 
 const char* const kNoHandlerReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :(";
 const char* const kNotDoneReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NOT DONE YET :(";
-// Beyond what a request may hold before dispatch the reader refuses it; bytes are then read and dropped.
-constexpr size_t kMaxHeldBytes = kMaxHeaderBytes + kMaxBodyBytes;
 constexpr int kReadBufferSize = 64 * 1024;
 
 HANDLE NewEvent(bool manualReset, bool initiallySet) {
@@ -244,8 +242,10 @@ bool tWSHandler::WaitForProducer() {
 
 void tWSHandler::TakeReceived(const char* bytes, size_t count) {
   std::lock_guard<std::mutex> lock(ReceivedLock);
+  // Each read is examined at once, so what is held before dispatch stays within the reader's bounds and one
+  // read more.
   if (!RequestTaken) {
-    Received.append(bytes, std::min(count, kMaxHeldBytes - std::min(kMaxHeldBytes, Received.size())));
+    Received.append(bytes, count);
     return;
   }
   // Without a producer (an error reply, a refusal) nothing takes them: they are dropped.
