@@ -177,9 +177,11 @@ void tWSHandler::QueueOnMainThread(const std::string& text) {
     SendText(text);
 }
 
+// The worker is woken only for what it acts on: the end of the exchange, later bytes, a change of state.
 void tWSHandler::MarkResponseComplete() {
   ResponseComplete = true;
-  Wake();
+  if (IsDone())
+    Wake();
 }
 
 std::string tWSHandler::TakeLaterBytes() {
@@ -213,7 +215,7 @@ bool tWSHandler::FireDataAvailable(WORD /*error*/) {
   const int32_t read = Receive(ReadBuffer.get(), kReadBufferSize);
   if (read <= 0)
     return true;
-  TakeReceived(ReadBuffer.get(), static_cast<size_t>(read));
+  const bool later = TakeReceived(ReadBuffer.get(), static_cast<size_t>(read));
   // Dispatched here, as soon as the request is complete: the worker need not call over for it, and later
   // bytes go to the producer instead of piling up before it exists.
   DispatchIfComplete();
@@ -221,7 +223,8 @@ bool tWSHandler::FireDataAvailable(WORD /*error*/) {
   // reads is still cut off.
   if (!RequestTaken)
     NoteProgress();
-  Wake();
+  if (later || DispatchFailed || IsDone())
+    Wake();
   return true;
 }
 
@@ -240,17 +243,19 @@ bool tWSHandler::WaitForProducer() {
   return true;
 }
 
-void tWSHandler::TakeReceived(const char* bytes, size_t count) {
+bool tWSHandler::TakeReceived(const char* bytes, size_t count) {
   std::lock_guard<std::mutex> lock(ReceivedLock);
   // Each read is examined at once, so what is held before dispatch stays within the reader's bounds and one
   // read more.
   if (!RequestTaken) {
     Received.append(bytes, count);
-    return;
+    return false;
   }
   // Without a producer (an error reply, a refusal) nothing takes them: they are dropped.
-  if (Producer)
-    Later.append(bytes, count);
+  if (!Producer)
+    return false;
+  Later.append(bytes, count);
+  return true;
 }
 
 void tWSHandler::FireDataSent(WORD error) {
@@ -262,7 +267,8 @@ void tWSHandler::FireDataSent(WORD error) {
     Shutdown(1);
   }
   NoteProgress();
-  Wake();
+  if (IsDone())
+    Wake();
 }
 
 void tWSHandler::FireSendData(int32_t /*bytesSent*/) {

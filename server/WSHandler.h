@@ -109,7 +109,8 @@ private:
   void DispatchRequest();
   void Refuse(int32_t code);
   void QueueOnMainThread(const std::string& text);
-  void TakeReceived(const char* bytes, size_t count);
+  // Keeps the bytes; true when they are later bytes for the producer.
+  bool TakeReceived(const char* bytes, size_t count);
   bool WaitForProducer();
   void ReadEvents(long events);
 
