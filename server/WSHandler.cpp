@@ -72,8 +72,9 @@ void tWSHandler::TakeSocket(SOCKET handle, tWSListener& listener) {
   RequestTaken = false;
   ResponseComplete = false;
   NoteProgress();
-  // Without lingering, closing leaves the system to deliver what it still holds for the peer.
-  LingerOnOff = wsLingerOff;
+  // An accepted socket does not linger, so closing leaves the system to deliver what it still holds; left
+  // unset, adoption makes no call to say so again.
+  LingerOnOff = wsLingerNoSet;
   Dup(handle);
   // Made here, on the thread that changes the state, so that no change can fall before it exists.
   ClosedEvent = NewEvent(true, !IsConnected());
