@@ -1,4 +1,5 @@
 // TThread: start, end, self-freeing, and calls synchronized onto the main thread.
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -17,15 +18,10 @@ using kwstest::WaitUntil;
 namespace {
 
 // A thread whose body is a function; created suspended.
-class tLambdaThread : public TThread {
-public:
+struct tLambdaThread : TThread {
   explicit tLambdaThread(std::function<void(tLambdaThread&)> body) : TThread(true), Body(std::move(body)) {}
   using TThread::ReturnValue;
-
-protected:
   void Execute() override { Body(*this); }
-
-private:
   std::function<void(tLambdaThread&)> Body;
 };
 
@@ -77,8 +73,7 @@ TEST(Synchronize, WaitForOnTheMainThreadKeepsSynchronizedCallsRunning) {
 }
 
 TEST(Synchronize, CallsOfManyThreadsAreSerializedOnTheMainThread) {
-  constexpr int kThreads = 8;
-  constexpr int kCalls = 200;
+  constexpr int kThreads = 8, kCalls = 200;
   long total = 0; // unguarded on purpose: only the main thread may touch it
   std::vector<std::unique_ptr<tLambdaThread>> threads;
   for (int t = 0; t < kThreads; ++t) {
@@ -91,12 +86,8 @@ TEST(Synchronize, CallsOfManyThreadsAreSerializedOnTheMainThread) {
     }));
     threads.back()->Resume();
   }
-  ASSERT_TRUE(WaitUntil([&] {
-    for (auto& t : threads)
-      if (!t->Finished())
-        return false;
-    return true;
-  }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return std::all_of(threads.begin(), threads.end(), [](auto& t) { return t->Finished(); }); }));
   threads.clear();
   EXPECT_EQ(total, kThreads * kCalls);
 }
@@ -118,9 +109,7 @@ TEST(TThreadLifecycle, TerminateIsSeenByTheRunningThreadAndWaitForGivesItsReturn
 
 TEST(TThreadLifecycle, ANeverResumedThreadEndsWithoutExecuting) {
   bool ran = false;
-  {
-    tLambdaThread thread([&](tLambdaThread&) { ran = true; });
-  }
+  std::make_unique<tLambdaThread>([&](tLambdaThread&) { ran = true; }).reset();
   EXPECT_FALSE(ran);
 }
 
@@ -140,15 +129,7 @@ TEST(TThreadLifecycle, FreeOnTerminateDeletesTheObjectOnItsOwnThread) {
 }
 
 TEST(TThreadLifecycle, WaitingForItselfIsAnError) {
-  std::atomic<bool> threw{false};
-  tLambdaThread thread([&](tLambdaThread& self) {
-    try {
-      self.WaitFor();
-    } catch (const Exception&) {
-      threw = true;
-    }
-  });
+  tLambdaThread thread([&](tLambdaThread& self) { EXPECT_THROW(self.WaitFor(), Exception); });
   thread.Resume();
   thread.WaitFor();
-  EXPECT_TRUE(threw);
 }
