@@ -1,9 +1,9 @@
 // Windows-style paths to native ones, found in any letter case.
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include "tests/support/Win32Calls.h"
 
 using kwsplat::ResolveCase;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -26,11 +27,7 @@ TEST(PathTranslation, SeparatorsDriveLettersRelativePathsAndLimits) {
   const std::string current = std::filesystem::current_path().string();
   const std::string longest = "/" + std::string(4094, 'a');
   const std::string tooLong = longest + "a";
-  struct Case {
-    const char* Input;
-    std::string Expected;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, std::string> cases[] = {
       {"C:\\WebBase\\", "/WebBase/"},
       {"C:", "/"},
       {"c:x", "/x"},
@@ -45,19 +42,18 @@ TEST(PathTranslation, SeparatorsDriveLettersRelativePathsAndLimits) {
       {"", "<error 2>"},
       {nullptr, "<error 87>"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(Shown(kwsplat::TranslatePath(c.Input)), c.Expected) << (c.Input ? c.Input : "null");
+  for (const auto& [input, expected] : cases)
+    EXPECT_EQ(Shown(kwsplat::TranslatePath(input)), expected) << (input ? input : "null");
 }
 
+// The exact name wins, then the first folded match in byte order.
 TEST(PathResolution, FindsEachComponentInAnyCaseButNeverFoldsDotsOrDropsASeparator) {
   kwstest::TempFolder folder;
-  folder.WriteFile("Site/Docs/Index.HTML", "x");
-  folder.WriteFile("Site/name.", "dot");
-  struct Case {
-    std::string Input;
-    std::string Expected;
-  };
-  const Case cases[] = {
+  for (const char* name : {"Site/Docs/Index.HTML", "Site/name.", "abc", "Abc", "ABC"})
+    folder.WriteFile(name, "x");
+  const std::pair<std::string, std::string> cases[] = {
+      {folder.PathOf("abc"), folder.PathOf("abc")},
+      {folder.PathOf("aBC"), folder.PathOf("ABC")},
       {kwstest::WindowsStyle(folder.PathOf("SITE/docs/INDEX.html")), folder.PathOf("Site/Docs/Index.HTML")},
       {folder.PathOf("SITE/../site/DOCS"), folder.PathOf("Site/../Site/Docs")},
       {folder.PathOf("site/NAME."), folder.PathOf("Site/name.")},
@@ -67,16 +63,8 @@ TEST(PathResolution, FindsEachComponentInAnyCaseButNeverFoldsDotsOrDropsASeparat
       {folder.PathOf("site/name./x"), "<error 3>"},
       {folder.PathOf("SITE/" + std::string(256, 'n')), "<error 206>"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(Shown(kwsplat::ResolvePath(c.Input.c_str())), c.Expected) << c.Input;
-}
-
-TEST(PathResolution, ExactNameWinsThenFirstFoldedMatchInByteOrder) {
-  kwstest::TempFolder folder;
-  for (const char* name : {"abc", "Abc", "ABC"})
-    folder.WriteFile(name, "x");
-  EXPECT_EQ(ResolveCase(folder.PathOf("abc")).Path, folder.PathOf("abc"));
-  EXPECT_EQ(ResolveCase(folder.PathOf("aBC")).Path, folder.PathOf("ABC"));
+  for (const auto& [input, expected] : cases)
+    EXPECT_EQ(Shown(kwsplat::ResolvePath(input.c_str())), expected) << input;
 }
 
 TEST(PathResolution, SeesEntriesAddedAndRemovedInACachedFolder) {
@@ -84,7 +72,7 @@ TEST(PathResolution, SeesEntriesAddedAndRemovedInACachedFolder) {
   folder.WriteFile("Cached/Old.txt", "x");
   // An old folder time makes the listing worth keeping; every change after it must still be seen.
   std::filesystem::last_write_time(folder.PathOf("Cached"),
-                                   std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+                                   std::filesystem::file_time_type::clock::now() - 1h);
   EXPECT_EQ(Shown(ResolveCase(folder.PathOf("cached/old.txt"))), folder.PathOf("Cached/Old.txt"));
   EXPECT_EQ(Shown(ResolveCase(folder.PathOf("cached/new.txt"))), "<error 2>");
   folder.WriteFile("Cached/NEW.TXT", "y");
@@ -104,15 +92,15 @@ TEST(PathResolution, ManyThreadsResolveWhileTheFolderChanges) {
       std::filesystem::remove(folder.WriteFile("Shared/Churn" + std::to_string(i % 7) + ".tmp", "c"));
     stop = true;
   });
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 4; ++t)
-    readers.emplace_back([&, t] {
-      for (int i = 0; (!stop || i < 200) && i < 100000; ++i) {
-        const std::string n = std::to_string((i + t) % 20);
-        wrong += ResolveCase(folder.PathOf("SHARED/stable" + n + ".TXT")).Path !=
-                 folder.PathOf("Shared/Stable" + n + ".txt");
-      }
-    });
+  auto resolve = [&] {
+    for (int i = 0; (!stop || i < 200) && i < 100000; ++i) {
+      const std::string n = std::to_string(i % 20);
+      wrong += ResolveCase(folder.PathOf("SHARED/stable" + n + ".TXT")).Path !=
+               folder.PathOf("Shared/Stable" + n + ".txt");
+    }
+  };
+  std::thread readers[] = {std::thread(resolve), std::thread(resolve), std::thread(resolve),
+                           std::thread(resolve)};
   changer.join();
   for (std::thread& reader : readers)
     reader.join();
