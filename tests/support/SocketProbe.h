@@ -1,6 +1,4 @@
-// Socket objects for the socket component's tests: a probe that opens the protected operations and records
-// every notification as a line of text, a listener that adopts each connection into a new probe, and the
-// message an action raises.
+// Socket objects that record their notifications as lines of text, and a listener adopting each connection.
 #pragma once
 
 #include <functional>
@@ -16,7 +14,6 @@
 
 namespace kwstest {
 
-// The message of the ESocketException the action raises, or "(nothing raised)".
 inline std::string RaisedMessage(const std::function<void()>& action) {
   try {
     action();
@@ -34,7 +31,6 @@ inline const char* StateName(TSocketState state) {
 
 class tProbeSocket : public TWSocket {
 public:
-  using TCustomWSocket::AppendToSendQueue;
   using TCustomWSocket::SendQueue;
 
   tProbeSocket() {
@@ -58,7 +54,6 @@ public:
     OnDataAvailable = nullptr;
   }
 
-  // Keeps every byte that arrives.
   void CollectReceived() {
     OnDataAvailable = [this](TCustomWSocket& socket, WORD) {
       char chunk[65536];
@@ -75,13 +70,13 @@ public:
     Connect();
   }
 
-  std::vector<std::string> Events; // state changes, "connected N", "closed N"
+  std::vector<std::string> Events;
   std::string Received;
   int SessionClosedCount = 0;
   int DataSentCount = 0;
 };
 
-// A listening socket object on 127.0.0.1; each connection is adopted (Dup) by a new probe, or by Adopter.
+// Listens on 127.0.0.1; each connection is adopted (Dup) by a new probe, or by Adopter.
 class tProbeListener {
 public:
   tProbeListener() {
@@ -98,7 +93,6 @@ public:
     Port = static_cast<uint16_t>(std::stoi(Listener.BoundPort()));
   }
 
-  // The next connection's adopted end, once it is connected; nullptr after the time-out.
   tProbeSocket* Next(tLoopbackPeer& peer) {
     const size_t wanted = Accepted.size() + 1;
     if (!peer.Connect(Port) || !WaitUntil([&] { return Accepted.size() >= wanted; }))
@@ -112,7 +106,7 @@ public:
   uint16_t Port = 0;
 };
 
-// Connects a client probe and waits until both ends are connected; the server's end, or nullptr.
+// The server's end once both are connected, or nullptr.
 inline tProbeSocket* ConnectPair(tProbeListener& server, tProbeSocket& client) {
   const size_t wanted = server.Accepted.size() + 1;
   client.ConnectTo(server.Port);
@@ -125,8 +119,7 @@ inline tProbeSocket* ConnectPair(tProbeListener& server, tProbeSocket& client) {
 }
 
 // Descriptors open once the sockets library has run a listener (its notifier keeps some for the process's
-// life). The library may finish a close, or its own shutdown, on a thread of its own a little later, so the
-// baseline can still hold some of those: DescriptorsBackTo waits for no more than it.
+// life); a close may finish on the library's own thread a little later, hence the wait.
 inline int BaselineDescriptors() {
   { tProbeListener warmUp; }
   return OpenDescriptorCount();

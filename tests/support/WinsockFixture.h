@@ -1,5 +1,4 @@
-// The built-in "wsock32.dll" as its callers bind it, and fixtures for its tests: loopback sockets closed
-// after each test, and a window whose socket notifications a test reads in order.
+// The built-in "wsock32.dll" bound by name as its callers bind it, and fixtures for its tests.
 #pragma once
 
 #include <chrono>
@@ -16,7 +15,6 @@
 
 namespace kwstest {
 
-// The procedures, bound once by name through LoadLibraryA and GetProcAddress.
 struct tWinsock {
 #define KWSTEST_SLOT(name, result, parameters, arguments) wsproc::name name = nullptr;
   KWS_WINSOCK_PROCEDURES(KWSTEST_SLOT)
@@ -36,7 +34,6 @@ struct tWinsock {
   }
 };
 
-// One socket notification as a window received it.
 struct tNote {
   SOCKET Socket = INVALID_SOCKET;
   WORD Event = 0;
@@ -57,7 +54,7 @@ inline LRESULT CALLBACK SocketWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
   return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-// A hidden window of the calling thread whose messages nobody dispatches: the test takes them in order.
+// A hidden window whose messages nobody dispatches: the test takes them in order.
 struct tSocketWindow {
   tSocketWindow() {
     WNDCLASSA cls{};
@@ -67,8 +64,6 @@ struct tSocketWindow {
     Handle = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   }
   ~tSocketWindow() { DestroyWindow(Handle); }
-
-  // The window's next message, waiting at most the time-out.
   std::optional<MSG> NextMessage(std::chrono::milliseconds timeout = 5s) {
     MSG msg;
     if (!WaitUntil([&] { return PeekMessageA(&msg, Handle, 0, 0, PM_REMOVE) != FALSE; }, timeout,
@@ -76,16 +71,14 @@ struct tSocketWindow {
       return std::nullopt;
     return msg;
   }
-
   HWND Handle = nullptr;
 };
 
-// Start-up and clean-up around each test, and the sockets it opened, closed at its end.
+// Start-up and clean-up around each test; the sockets it opened are closed at its end.
 class tWinsockTest : public ::testing::Test {
 protected:
   const tWinsock& ws = tWinsock::Get();
   std::vector<SOCKET> Open;
-
   struct tPair {
     SOCKET Client = INVALID_SOCKET;
     SOCKET Server = INVALID_SOCKET;
@@ -113,7 +106,6 @@ protected:
       std::erase(Open, s);
     return result;
   }
-
   sockaddr_in Loopback(u_short port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -132,15 +124,12 @@ protected:
     EXPECT_EQ(ws.getsockname(s, reinterpret_cast<sockaddr*>(&address), &length), 0);
     return ws.ntohs(address.sin_port);
   }
-
-  // Listens on 127.0.0.1 at a port the system chose.
   SOCKET Listener() {
     SOCKET s = Tcp();
     EXPECT_EQ(BindTo(s, 0), 0);
     EXPECT_EQ(ws.listen(s, SOMAXCONN), 0);
     return s;
   }
-  // A port nothing listens on: bound once, then released.
   u_short UnusedPort() {
     SOCKET s = Tcp();
     EXPECT_EQ(BindTo(s, 0), 0);
@@ -148,7 +137,6 @@ protected:
     Close(s);
     return port;
   }
-  // A blocking connection over loopback.
   tPair Connected() {
     SOCKET listener = Listener();
     tPair pair{Tcp(), INVALID_SOCKET};
@@ -172,13 +160,11 @@ protected:
   }
   // Reads a blocking socket until count bytes came or the stream ended.
   std::string ReceiveExactly(SOCKET s, size_t count) {
-    std::string out;
-    while (out.size() < count) {
-      std::string part = ReceiveText(s, static_cast<int>(std::min<size_t>(count - out.size(), 65536)));
-      if (part.empty() || part.starts_with("error "))
-        break;
+    std::string out, part;
+    while (out.size() < count &&
+           !(part = ReceiveText(s, static_cast<int>(std::min<size_t>(count - out.size(), 65536)))).empty() &&
+           !part.starts_with("error "))
       out += part;
-    }
     return out;
   }
 
@@ -193,7 +179,6 @@ protected:
     u_long value = on ? 1 : 0;
     ASSERT_EQ(ws.ioctlsocket(s, FIONBIO, &value), 0);
   }
-  // Small buffers on both ends fill after a few sends.
   void ShrinkBuffers(const tPair& pair) {
     const int size = 8192;
     SetOption(pair.Server, SO_SNDBUF, &size, sizeof size);
@@ -201,8 +186,7 @@ protected:
   }
   // Sends from a non-blocking socket until the path to a peer that does not read is full; what was sent.
   std::string FillUntilBlocked(SOCKET s) {
-    std::string sent;
-    std::string chunk(65536, '\0');
+    std::string sent, chunk(65536, '\0');
     for (int round = 0; round < 10000; ++round) {
       for (size_t i = 0; i < chunk.size(); ++i)
         chunk[i] = static_cast<char>('A' + (sent.size() + i) % 23);
@@ -232,10 +216,7 @@ protected:
     Sentinel = Connected();
     ASSERT_EQ(ws.WSAAsyncSelect(Sentinel.Server, Window.Handle, kSentinelMessage, FD_READ), 0);
   }
-
   int Select(SOCKET s, long mask) { return ws.WSAAsyncSelect(s, Window.Handle, kSocketMessage, mask); }
-
-  // The next socket notification, or nullopt after the time-out.
   std::optional<tNote> Next(std::chrono::milliseconds timeout = 5s) {
     std::optional<MSG> msg = Window.NextMessage(timeout);
     if (!msg)
@@ -243,7 +224,6 @@ protected:
     EXPECT_EQ(msg->message, kSocketMessage);
     return ToNote(*msg);
   }
-
   // Every notification posted before the barrier, in order.
   tNotes Barrier() {
     tNotes seen;
