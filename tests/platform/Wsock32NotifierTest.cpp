@@ -1,8 +1,4 @@
-// WSAAsyncSelect and the asynchronous look-ups over loopback: which notifications come, when, in which order,
-// and that none comes after a cancel. A barrier connection proves that the notifier has handled every earlier
-// edge before a test asserts that something did not come.
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,8 +22,7 @@ TEST_F(Wsock32Notifier, ReadComesOnceUntilTheNextRecvWhichPostsAReadMetMeanwhile
   ASSERT_EQ(SendText(pair.Client, "def"), 3);
   EXPECT_EQ(Barrier(), tNotes{}) << "no second read before a recv";
   EXPECT_EQ(ReceiveText(pair.Server, 2), "ab");
-  EXPECT_EQ(Next(), (tNote{pair.Server, FD_READ, 0}))
-      << "bytes still wait after a recv that filled its buffer";
+  EXPECT_EQ(Next(), (tNote{pair.Server, FD_READ, 0})) << "bytes still wait";
   EXPECT_EQ(ReceiveText(pair.Server, 100), "cdef");
   EXPECT_EQ(Barrier(), tNotes{}) << "nothing waits after a recv that emptied the socket";
   ASSERT_EQ(SendText(pair.Client, "g"), 1);
@@ -94,44 +89,43 @@ TEST_F(Wsock32Notifier, AcceptedSocketTakesTheListenersModeButNotItsRegistration
   EXPECT_EQ(Barrier(), tNotes{}) << "no connect for an accepted socket";
 }
 
+// Also when the data and the end came before the registration, or the peer reset.
 TEST_F(Wsock32Notifier, CloseComesOnceAfterAReadOnlyForUnreadBytes) {
-  for (std::string data : {"xyz", ""}) {
+  struct Case {
+    std::string Data;
+    bool Reset, RegisterLate;
+    std::vector<std::pair<WORD, WORD>> Expected; // event, error
+    std::string Then;                            // what recv gives after them
+  };
+  const Case cases[] = {
+      {"xyz", false, false, {{FD_READ, 0}, {FD_CLOSE, 0}}, "xyz"},
+      {"", false, false, {{FD_CLOSE, 0}}, ""},
+      {"", true, false, {{FD_CLOSE, WSAECONNRESET}}, "error 10054"},
+      {"early", false, true, {{FD_READ, 0}, {FD_WRITE, 0}, {FD_CLOSE, 0}}, "arly"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Data);
     tPair pair = Connected();
-    ASSERT_EQ(Select(pair.Server, FD_READ | FD_CLOSE), 0);
-    ASSERT_EQ(SendText(pair.Client, data), static_cast<int>(data.size()));
-    ASSERT_EQ(Close(pair.Client), 0);
-    if (!data.empty()) {
-      EXPECT_EQ(Next(), (tNote{pair.Server, FD_READ, 0}));
+    if (c.Reset) {
+      ASSERT_EQ(Select(pair.Server, FD_READ | FD_WRITE | FD_CLOSE), 0);
+      EXPECT_EQ(Next(), (tNote{pair.Server, FD_WRITE, 0}));
+      SetLinger(pair.Client, true, 0);
+    } else if (!c.RegisterLate) {
+      ASSERT_EQ(Select(pair.Server, FD_READ | FD_CLOSE), 0);
     }
-    EXPECT_EQ(Next(), (tNote{pair.Server, FD_CLOSE, 0}));
+    ASSERT_EQ(SendText(pair.Client, c.Data), static_cast<int>(c.Data.size()));
+    ASSERT_EQ(Close(pair.Client), 0);
+    if (c.RegisterLate) {
+      EXPECT_EQ(ReceiveText(pair.Server, 1), "e") << "the data and the end have arrived";
+      ASSERT_EQ(Select(pair.Server, kAll), 0);
+    }
+    for (auto [event, error] : c.Expected)
+      EXPECT_EQ(Next(), (tNote{pair.Server, event, error}));
     EXPECT_EQ(Barrier(), tNotes{}) << "close comes once";
-    EXPECT_EQ(ReceiveText(pair.Server), data);
-    EXPECT_EQ(ReceiveText(pair.Server), "");
+    EXPECT_EQ(ReceiveText(pair.Server), c.Then);
+    EXPECT_EQ(ReceiveText(pair.Server), c.Reset ? "error 10054" : "");
     EXPECT_EQ(Barrier(), tNotes{});
   }
-}
-
-TEST_F(Wsock32Notifier, RegistrationReportsDataAndCloseThatAlreadyHappened) {
-  tPair pair = Connected();
-  ASSERT_EQ(SendText(pair.Client, "early"), 5);
-  ASSERT_EQ(Close(pair.Client), 0);
-  EXPECT_EQ(ReceiveText(pair.Server, 1), "e") << "the data and the end have arrived";
-  ASSERT_EQ(Select(pair.Server, kAll), 0);
-  EXPECT_EQ(Next(), (tNote{pair.Server, FD_READ, 0}));
-  EXPECT_EQ(Next(), (tNote{pair.Server, FD_WRITE, 0}));
-  EXPECT_EQ(Next(), (tNote{pair.Server, FD_CLOSE, 0}));
-  EXPECT_EQ(Barrier(), tNotes{});
-}
-
-TEST_F(Wsock32Notifier, AResetClosesWith10054) {
-  tPair pair = Connected();
-  ASSERT_EQ(Select(pair.Server, FD_READ | FD_WRITE | FD_CLOSE), 0);
-  EXPECT_EQ(Next(), (tNote{pair.Server, FD_WRITE, 0}));
-  SetLinger(pair.Client, true, 0);
-  ASSERT_EQ(Close(pair.Client), 0);
-  EXPECT_EQ(Next(), (tNote{pair.Server, FD_CLOSE, WSAECONNRESET}));
-  EXPECT_EQ(Barrier(), tNotes{});
-  EXPECT_EQ(ReceiveText(pair.Server), "error 10054") << "the reset stays the socket's answer";
 }
 
 TEST_F(Wsock32Notifier, ConnectReportsSuccessThenRoomToWriteEvenWhenItEndedBeforeTheRegistration) {
@@ -166,17 +160,6 @@ TEST_F(Wsock32Notifier, ConnectReportsRefusalOnceAndNothingElse) {
   EXPECT_EQ(ws.WSAGetLastError(), WSAEWOULDBLOCK);
   EXPECT_EQ(Next(), (tNote{client, FD_CONNECT, WSAECONNREFUSED}));
   EXPECT_EQ(Barrier(), tNotes{});
-}
-
-TEST_F(Wsock32Notifier, ClearingNonBlockingUnderARegistrationIsRefused) {
-  tPair pair = Connected();
-  ASSERT_EQ(Select(pair.Server, FD_READ), 0);
-  u_long off = 0;
-  EXPECT_EQ(ws.ioctlsocket(pair.Server, FIONBIO, &off), SOCKET_ERROR);
-  EXPECT_EQ(ws.WSAGetLastError(), WSAEINVAL);
-  EXPECT_EQ(ReceiveText(pair.Server), "error 10035") << "a registration made it non-blocking";
-  ASSERT_EQ(Select(pair.Server, 0), 0);
-  EXPECT_EQ(ws.ioctlsocket(pair.Server, FIONBIO, &off), 0);
 }
 
 // A mask of zero on this thread, or closesocket on another as a worker closes its handler's socket, while
@@ -284,62 +267,8 @@ TEST_F(Wsock32Notifier, ManyConnectionsClosedOnWorkerThreadsWhileTrafficFlows) {
     worker.join();
 }
 
-constexpr UINT kLookupMessage = WM_USER + 2;
-using Wsock32Lookup = tNotifierTest;
-
-// The reply of a look-up: its task, the length it needed and its error.
-struct tReply {
-  WPARAM Task = 0;
-  WORD Length = 0;
-  WORD Error = 0;
-};
-
-tReply NextReply(tSocketWindow& window) {
-  std::optional<MSG> msg = window.NextMessage();
-  EXPECT_TRUE(msg && msg->message == kLookupMessage);
-  return msg ? tReply{msg->wParam, WSAGETASYNCBUFLEN(msg->lParam), WSAGETASYNCERROR(msg->lParam)} : tReply{};
-}
-
-TEST_F(Wsock32Lookup, ByNameAndByAddressLayTheEntryOutInTheCallersBuffer) {
-  uint32_t loopback = static_cast<uint32_t>(ws.inet_addr("127.0.0.1"));
-  for (bool byName : {true, false}) {
-    std::vector<char> buffer(MAXGETHOSTSTRUCT + 1);
-    HANDLE task = byName ? ws.WSAAsyncGetHostByName(Window.Handle, kLookupMessage, "localhost", buffer.data(),
-                                                    static_cast<int>(buffer.size()))
-                         : ws.WSAAsyncGetHostByAddr(Window.Handle, kLookupMessage,
-                                                    reinterpret_cast<const char*>(&loopback), 4, AF_INET,
-                                                    buffer.data(), static_cast<int>(buffer.size()));
-    ASSERT_NE(task, nullptr);
-    tReply reply = NextReply(Window);
-    EXPECT_EQ(reply.Task, reinterpret_cast<WPARAM>(task));
-    EXPECT_EQ(reply.Error, 0);
-    EXPECT_GT(reply.Length, sizeof(hostent));
-    EXPECT_LE(reply.Length, buffer.size());
-    hostent host;
-    std::memcpy(&host, buffer.data(), sizeof host);
-    EXPECT_GT(std::strlen(host.h_name), 0u);
-    EXPECT_EQ(host.h_addrtype, AF_INET);
-    ASSERT_NE(host.h_addr_list[0], nullptr);
-    EXPECT_EQ(static_cast<uint8_t>(host.h_addr_list[0][0]), 127);
-    for (char** p = host.h_addr_list; *p; ++p) {
-      EXPECT_GE(*p, buffer.data());
-      EXPECT_LT(*p, buffer.data() + reply.Length);
-    }
-    EXPECT_EQ(ws.WSACancelAsyncRequest(task), SOCKET_ERROR) << "a finished look-up cannot be cancelled";
-    EXPECT_EQ(ws.WSAGetLastError(), WSAEALREADY);
-  }
-}
-
-TEST_F(Wsock32Lookup, AShortBufferIsLeftAloneAndTheReplySaysWhatWasNeeded) {
-  std::vector<char> buffer(24, '\x5A');
-  ASSERT_NE(ws.WSAAsyncGetHostByName(Window.Handle, kLookupMessage, "localhost", buffer.data(), 24), nullptr);
-  tReply reply = NextReply(Window);
-  EXPECT_EQ(reply.Error, WSAENOBUFS);
-  EXPECT_GT(reply.Length, buffer.size());
-  EXPECT_EQ(buffer, std::vector<char>(24, '\x5A'));
-}
-
-TEST_F(Wsock32Lookup, ACancelledLookUpNeverWritesNorPosts) {
+TEST_F(Wsock32Notifier, ACancelledLookUpNeverWritesNorPosts) {
+  constexpr UINT kLookupMessage = WM_USER + 2;
   const std::vector<char> untouched(MAXGETHOSTSTRUCT, '\x5A');
   std::vector<std::vector<char>> buffers(40, untouched);
   std::vector<WPARAM> finished;
@@ -365,8 +294,10 @@ TEST_F(Wsock32Lookup, ACancelledLookUpNeverWritesNorPosts) {
   std::vector<char> last(MAXGETHOSTSTRUCT);
   WPARAM final = reinterpret_cast<WPARAM>(lookUp(last));
   std::vector<WPARAM> replied;
-  for (tReply reply = NextReply(Window); reply.Task != final && reply.Task != 0; reply = NextReply(Window))
-    replied.push_back(reply.Task);
+  for (std::optional<MSG> msg; (msg = Window.NextMessage()) && msg->wParam != final;) {
+    EXPECT_EQ(msg->message, kLookupMessage);
+    replied.push_back(msg->wParam);
+  }
   EXPECT_EQ(replied, finished);
   for (size_t i : cancelled)
     EXPECT_EQ(buffers[i], untouched) << i;
