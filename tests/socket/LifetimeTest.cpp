@@ -1,5 +1,3 @@
-// Socket objects made on one thread and destroyed on another: no window, descriptor or notification is
-// left behind, and nothing is ever dispatched into a destroyed object.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -96,15 +94,6 @@ TEST(SocketLifetime, MessagesQueuedForAnObjectDestroyedElsewhereAreDropped) {
   std::thread([&] { socket.reset(); }).join();
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
   EXPECT_EQ(handled, 0);
-}
-
-TEST(SocketLifetime, PostFreeDestroysTheObjectFromTheLoop) {
-  std::atomic<bool> destroyed{false};
-  auto* socket = new tWatchedSocket(destroyed); // PostFree takes ownership from here
-  const HWND window = socket->WindowHandle();
-  socket->PostFree();
-  EXPECT_FALSE(destroyed);
-  EXPECT_TRUE(WaitUntil([&] { return destroyed.load() && !IsWindow(window); }));
 }
 
 } // namespace

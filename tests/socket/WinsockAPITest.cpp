@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -11,31 +12,23 @@ using kwstest::RaisedMessage;
 
 namespace {
 
-TEST(SocketErrorText, GivesTheTextsThatErrorMessagesShow) {
+TEST(SocketErrorText, HasTheExactDistinctTextOfEachWinsockNumberAndNoneForOthers) {
   EXPECT_EQ(SocketErrorText(0), "No Error");
-  EXPECT_EQ(SocketErrorText(10035), "Operation would block");
   EXPECT_EQ(SocketErrorText(10048), "Address already in use");
   EXPECT_EQ(SocketErrorText(10054), "Connection reset by peer");
   EXPECT_EQ(SocketErrorText(10058), "Can't send after socket shutdown");
   EXPECT_EQ(SocketErrorText(11004), "No Data");
-}
-
-TEST(SocketErrorText, HasADistinctTextForEachWinsockNumberAndNoneForOthers) {
   std::set<std::string> texts;
-  int numbers = 0;
   for (int number = -1; number <= 11010; ++number) {
-    const std::string text = SocketErrorText(number);
     const bool winsock = number == 0 || number == 10004 || number == 10009 || number == 10013 ||
                          number == 10014 || number == 10022 || number == 10024 ||
                          (number >= 10035 && number <= 10071) || (number >= 10091 && number <= 10093) ||
                          (number >= 11001 && number <= 11004);
-    EXPECT_EQ(text == "Not a WinSock error", !winsock) << number;
-    numbers += winsock;
+    EXPECT_EQ(SocketErrorText(number) == "Not a WinSock error", !winsock) << number;
     if (winsock)
-      texts.insert(text);
+      texts.insert(SocketErrorText(number));
   }
   EXPECT_EQ(texts.size(), 51u);
-  EXPECT_EQ(numbers, 51);
 }
 
 TEST(ParseDecimal, TakesTheLeadingDigitsAfterBlanks) {
@@ -43,68 +36,43 @@ TEST(ParseDecimal, TakesTheLeadingDigitsAfterBlanks) {
     const char* Text;
     int32_t Value;
   };
-  for (Case c : {Case{"12ab", 12}, Case{"", 0}, Case{"ab12", 0}, Case{"   8080", 8080}, Case{"99999", 99999},
-                 Case{"-5", 0}, Case{"0", 0}, Case{"4294967297", 1}})
+  for (Case c : {Case{"12ab", 12}, Case{"", 0}, Case{"ab12", 0}, Case{"   8080", 8080}, Case{"-5", 0},
+                 Case{"4294967297", 1}})
     EXPECT_EQ(ParseDecimal(c.Text), c.Value) << c.Text;
 }
 
 TEST(IsDottedIP, AcceptsFourNumbersUpTo255WithBlanksAround) {
-  for (const char* dotted : {"1.2.3.4", "  1.2.3.4  ", "255.255.255.255", "0.0.0.0"})
+  for (const char* dotted : {"1.2.3.4", "  1.2.3.4  ", "255.255.255.255"})
     EXPECT_TRUE(IsDottedIP(dotted)) << dotted;
   for (const char* other :
-       {"1.2.3", "1.2.3.256", "1..2.3", ".1.2.3", "1.2.3.4.", "1.2.3.4 x", "256.1.1.1", "1.2.3.4.5", "",
-        "localhost", "1.2.3.", "1.2.3.99999999999999", "  .1.2.3", "1.2.3.4 5"})
+       {"1.2.3", "1.2.3.256", "1..2.3", "1.2.3.4.", "1.2.3.4 x", "", "localhost", "1.2.3.99999999999999"})
     EXPECT_FALSE(IsDottedIP(other)) << "'" << other << "'";
 }
 
-TEST(SocketResolution, TurnsNumbersNamesAndDottedAddressesIntoNumbers) {
-  const auto loopback = static_cast<int64_t>(wsock::htonl(INADDR_LOOPBACK));
-  struct Case {
-    std::function<int64_t()> Resolve;
-    int64_t Expected;
-  };
-  const Case cases[] = {
-      {[] { return WSocketResolveHost("127.0.0.1"); }, loopback},
+TEST(SocketResolution, TurnsNamesAndNumbersIntoNumbersOrRaisesTheExactMessage) {
+  const std::string loopback = std::to_string(wsock::htonl(INADDR_LOOPBACK));
+  const std::string tooLong(256, 'a'); // one label too long for any name server: fails locally
+  const std::pair<std::function<int64_t()>, std::string> cases[] = {
       {[] { return WSocketResolveHost("  127.0.0.1 "); }, loopback},
       {[] { return WSocketResolveHost("localhost"); }, loopback},
-      {[] { return WSocketResolveHost("255.255.255.255"); }, 0xFFFFFFFF},
-      {[] { return WSocketResolvePort("8080", "tcp"); }, 8080},
-      {[] { return WSocketResolvePort("99999", "tcp"); }, 99999}, // not range-checked
-      {[] { return WSocketResolvePort("80abc", ""); }, 80},
-      {[] { return WSocketResolvePort(" http ", " tcp "); }, 80},
-      {[] { return WSocketResolvePort("http", ""); }, 80},
-      {[] { return WSocketResolveProto("tcp"); }, 6},
-      {[] { return WSocketResolveProto(" udp "); }, 17},
-      {[] { return WSocketResolveProto("17"); }, 17},
-  };
-  for (size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_EQ(cases[i].Resolve(), cases[i].Expected) << "case " << i;
-}
-
-TEST(SocketResolution, FailuresRaiseTheirExactMessages) {
-  const std::string longName(257, 'a');
-  const std::string lookedUpName(256, 'a'); // one label too long for any name server: fails locally
-  struct Case {
-    std::function<void()> Action;
-    std::string Message;
-  };
-  const Case cases[] = {
-      {[] { WSocketResolveHost(""); }, "WSocketResolveHost: '' Invalid Hostname."},
-      {[&] { WSocketResolveHost(longName); }, "WSocketResolveHost: '" + longName + "' Invalid Hostname."},
-      {[&] { WSocketResolveHost(lookedUpName); },
-       "WSocketResolveHost: Cannot convert host address '" + lookedUpName + "'"},
-      {[] { WSocketResolveHost("08.1.1.1"); }, "WSocketResolveHost: '08.1.1.1' Invalid IP address."},
-      {[] { WSocketResolvePort("", "tcp"); }, "WSocketResolvePort: Invalid Port."},
-      {[] { WSocketResolvePort(std::string(32, '1'), "tcp"); }, "WSocketResolvePort: Invalid Port."},
-      {[] { WSocketResolvePort("no-such-service", "tcp"); },
+      {[] { return WSocketResolveHost(""); }, "WSocketResolveHost: '' Invalid Hostname."},
+      {[&] { return WSocketResolveHost(tooLong); },
+       "WSocketResolveHost: Cannot convert host address '" + tooLong + "'"},
+      {[] { return WSocketResolveHost("08.1.1.1"); }, "WSocketResolveHost: '08.1.1.1' Invalid IP address."},
+      {[] { return WSocketResolvePort("80abc", ""); }, "80"},
+      {[] { return WSocketResolvePort(" http ", " tcp "); }, "80"},
+      {[] { return WSocketResolvePort("", "tcp"); }, "WSocketResolvePort: Invalid Port."},
+      {[] { return WSocketResolvePort("no-such-service", "tcp"); },
        "WSocketResolvePort: Cannot convert port 'no-such-service'"},
-      {[] { WSocketResolveProto(""); }, "WSocketResolveProto: Invalid Protocol."},
-      {[] { WSocketResolveProto(std::string(32, 't')); }, "WSocketResolveProto: Invalid Protocol."},
-      {[] { WSocketResolveProto("no-such-protocol"); },
-       "WSocketResolveProto: Cannot convert protocol 'no-such-protocol'"},
+      {[] { return WSocketResolveProto("17"); }, "17"},
+      {[] { return WSocketResolveProto("tcp"); }, "6"},
+      {[] { return WSocketResolveProto(""); }, "WSocketResolveProto: Invalid Protocol."},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(RaisedMessage(c.Action), c.Message);
+  for (const auto& [resolve, expected] : cases) {
+    std::string result;
+    const std::string raised = RaisedMessage([&] { result = std::to_string(resolve()); });
+    EXPECT_EQ(result.empty() ? raised : result, expected);
+  }
 }
 
 TEST(SocketsLibrary, IsReleasedWithTheLastSocketOrAnUnloadAndLoadedAgainOnNextUse) {
@@ -143,8 +111,8 @@ TEST(SocketsLibrary, AMissingLibraryRaisesItsMessageAndIsTriedAgainEachTime) {
 
 TEST(SocketsLibrary, AMissingProcedureRaisesOnEveryUseWhileOthersKeepWorking) {
   const std::string expected = "Procedure NoSuchProcedure not found in wsock32.dll Error #127";
-  EXPECT_EQ(RaisedMessage([] { BindSocketProc("NoSuchProcedure"); }), expected);
-  EXPECT_EQ(RaisedMessage([] { BindSocketProc("NoSuchProcedure"); }), expected);
+  for (int attempt = 0; attempt < 2; ++attempt)
+    EXPECT_EQ(RaisedMessage([] { BindSocketProc("NoSuchProcedure"); }), expected);
   EXPECT_EQ(WSocketResolveProto("udp"), 17);
   EXPECT_NE(BindSocketProc("recv"), nullptr);
 }
