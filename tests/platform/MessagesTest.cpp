@@ -15,8 +15,6 @@ using Messages = std::vector<UINT>;
 
 namespace {
 
-const Messages kCreatedAndDestroyed = {WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY};
-
 // The next message's parameter, removed, or 0 when the queue is empty.
 WPARAM TakeParameter() {
   MSG msg;
@@ -137,18 +135,6 @@ TEST(Windows, MessagesForADestroyedWindowAreNeverReturnedAndPostsToItFail) {
   });
 }
 
-TEST(Windows, CreationAndDestructionSendTheirMessagesAndCreateMinusOneFails) {
-  for (LRESULT createResult : {0, -1})
-    RunOnLayerThread([&] {
-      tRecorder recorder;
-      recorder.CreateResult = createResult;
-      HWND window = CreateRecordingWindow(recorder);
-      EXPECT_EQ(window == nullptr, createResult == -1);
-      DestroyWindow(window);
-      EXPECT_EQ(recorder.Messages, kCreatedAndDestroyed);
-    });
-}
-
 TEST(Windows, OtherThreadsCanOnlyPostSoAPostedCloseDestroysOnTheOwner) {
   RunWithWindow([](HWND window, tRecorder& recorder) {
     MSG msg{window, kTestMessage, 0, 0, 0, {}};
@@ -167,13 +153,19 @@ TEST(Windows, OtherThreadsCanOnlyPostSoAPostedCloseDestroysOnTheOwner) {
   });
 }
 
-TEST(Windows, DestroyingAgainFromDestroyEndsItOnce) {
-  RunWithWindow([](HWND window, tRecorder& recorder) {
-    recorder.DestroyOnDestroy = true;
-    ASSERT_TRUE(DestroyWindow(window));
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(recorder.Messages, kCreatedAndDestroyed);
-  });
+// Destroying again from WM_DESTROY ends the window once; -1 from WM_CREATE fails the creation.
+TEST(Windows, CreationAndDestructionSendTheirMessagesOnceEachEvenReentered) {
+  for (LRESULT createResult : {0, -1})
+    RunOnLayerThread([&] {
+      tRecorder recorder;
+      recorder.CreateResult = createResult;
+      recorder.DestroyOnDestroy = true;
+      HWND window = CreateRecordingWindow(recorder);
+      EXPECT_EQ(window == nullptr, createResult == -1);
+      EXPECT_EQ(DestroyWindow(window) != FALSE, createResult == 0);
+      EXPECT_FALSE(IsWindow(window));
+      EXPECT_EQ(recorder.Messages, (Messages{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
+    });
 }
 
 TEST(Windows, ExceptionsFromTheProcedurePassThroughDispatch) {
@@ -190,8 +182,7 @@ TEST(Windows, HandleValuesAreNeverReused) {
     ASSERT_TRUE(DestroyWindow(first));
     for (int i = 0; i < 100; ++i) {
       HWND next = CreateRecordingWindow(recorder);
-      ASSERT_NE(next, first);
-      DestroyWindow(next);
+      ASSERT_TRUE(next != first && DestroyWindow(next));
     }
     EXPECT_FALSE(IsWindow(first));
     EXPECT_FALSE(DestroyWindow(first));

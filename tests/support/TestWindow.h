@@ -13,14 +13,10 @@ namespace kwstest {
 
 constexpr UINT kTestMessage = WM_USER + 7;
 
-inline DWORD WINAPI RunFunction(LPVOID body) {
-  (*static_cast<std::function<void()>*>(body))();
-  return 0;
-}
-
 // Runs body on a fresh thread of the layer, so with an empty queue of its own, and waits for it to end.
 inline void RunOnLayerThread(std::function<void()> body) {
-  HANDLE thread = CreateThread(nullptr, 0, RunFunction, &body, 0, nullptr);
+  auto run = [](LPVOID f) -> DWORD { return (*static_cast<std::function<void()>*>(f))(), 0; };
+  HANDLE thread = CreateThread(nullptr, 0, run, &body, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   ASSERT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
   CloseHandle(thread);
@@ -45,11 +41,9 @@ inline LRESULT CALLBACK RecordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
   recorder->Messages.push_back(msg);
   if (msg == WM_CREATE)
     return recorder->CreateResult;
-  if (msg == WM_DESTROY && recorder->PostOnDestroy) {
-    EXPECT_TRUE(PostMessageA(hwnd, kTestMessage, 0, 0));
-  }
-  if (msg == WM_DESTROY && recorder->DestroyOnDestroy) {
-    EXPECT_TRUE(IsWindow(hwnd) && DestroyWindow(hwnd));
+  if (msg == WM_DESTROY) {
+    EXPECT_TRUE(!recorder->PostOnDestroy || PostMessageA(hwnd, kTestMessage, 0, 0));
+    EXPECT_TRUE(!recorder->DestroyOnDestroy || (IsWindow(hwnd) && DestroyWindow(hwnd)));
   }
   if (msg == kTestMessage && recorder->ThrowOnTestMessage)
     throw std::runtime_error("from the window procedure");
@@ -60,7 +54,6 @@ inline HWND CreateRecordingWindow(tRecorder& recorder) {
   static const char* name = [] {
     WNDCLASSA wc{};
     wc.lpfnWndProc = RecordingProc;
-    wc.cbWndExtra = 16;
     wc.lpszClassName = "TestRecorder";
     RegisterClassA(&wc);
     return wc.lpszClassName;
