@@ -8,12 +8,10 @@
 namespace kwstest {
 
 // A native absolute path written the way the Windows side writes it: drive letter and backslashes.
-inline std::string WindowsStyle(const std::string& native) {
-  std::string text = "C:" + native;
-  for (char& c : text)
-    if (c == '/')
-      c = '\\';
-  return text;
+inline std::string WindowsStyle(std::string native) {
+  for (char& c : native)
+    c = c == '/' ? '\\' : c;
+  return "C:" + native;
 }
 
 // 0 for a call that succeeded, else the error it left: one assertion checks both.

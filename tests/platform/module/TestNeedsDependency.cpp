@@ -1,4 +1,4 @@
-// A test module whose dependency the loader cannot find.
+// A test module whose dependency, kwstestdependency, the loader cannot find.
 extern "C" int kwsTestDependency();
 extern "C" int kwsTestUsesDependency() {
   return kwsTestDependency() + 1;
