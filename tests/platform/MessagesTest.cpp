@@ -92,34 +92,6 @@ TEST(MessageQueue, QuitKeepsItsPlacePassesEveryFilterAndCarriesTheExitCode) {
   });
 }
 
-TEST(MessageQueue, FiltersByWindowThreadAndRange) {
-  RunWithWindow([](HWND w1, tRecorder&) {
-    tRecorder r2;
-    HWND w2 = CreateRecordingWindow(r2);
-    PostMessageA(w1, WM_USER + 1, 0, 0);
-    PostMessageA(w2, WM_USER + 2, 0, 0);
-    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 3, 0, 0);
-    PostMessageA(w1, WM_USER + 4, 0, 0);
-    const struct {
-      HWND Filter;
-      UINT Min, Max, Remove, Expected;
-    } cases[] = {
-        {w2, 0, 0, PM_NOREMOVE, WM_USER + 2},
-        {w2, 0, 0, PM_REMOVE, WM_USER + 2},
-        {reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE, WM_USER + 3},
-        {nullptr, WM_USER + 4, WM_USER + 4, PM_REMOVE, WM_USER + 4},
-        {w1, 0, 0, PM_REMOVE, WM_USER + 1},
-    };
-    MSG msg;
-    for (const auto& c : cases) {
-      ASSERT_EQ(PeekMessageA(&msg, c.Filter, c.Min, c.Max, c.Remove), TRUE) << c.Expected;
-      EXPECT_EQ(msg.message, c.Expected);
-    }
-    EXPECT_EQ(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE), FALSE);
-    DestroyWindow(w2);
-  });
-}
-
 TEST(Windows, MessagesForADestroyedWindowAreNeverReturnedAndPostsToItFail) {
   RunWithWindow([](HWND keep, tRecorder&) {
     tRecorder recorder;
