@@ -78,18 +78,6 @@ TEST(ProfileReader, AMissingFileGivesTheDefaultAndValuesAreCutToTheBufferSize) {
   EXPECT_EQ(untouched, 'x');
 }
 
-// A list holds each name ended by a zero, then one more zero.
-TEST(ProfileReader, ListsSectionAndKeyNamesOnceEach) {
-  kwstest::TempFolder folder;
-  std::string file = folder.WriteFile("s.ini", "[A]\nx=1\ny=2\nX=3\n[B]\n[a]\nz=1\n");
-  EXPECT_EQ(Read(file, nullptr, nullptr), "A\0B\0"s);
-  EXPECT_EQ(Read(file, "a", nullptr), "x\0y\0"s);
-  EXPECT_EQ(Read(file, "None", nullptr), ""s);
-  char cut[4];
-  EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", cut, 4, file.c_str()), 2u);
-  EXPECT_EQ(std::string(cut, 4), "A\0\0\0"s);
-}
-
 TEST(ProfileReader, LooksForABareNameInTheWindowsDirectoryInAnyCase) {
   kwstest::TempFolder folder;
   folder.WriteFile("KESTRUNEWEBSERVER.INI", "[LISTENERS]\nCOUNT=3\n");
