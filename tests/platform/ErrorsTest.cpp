@@ -1,11 +1,9 @@
-// System message texts, the errno translation and the runtime's OS errors.
-#include <cerrno>
+// System message texts and the runtime's OS errors.
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/rtl/sysutils.h"
-#include "platform/src/Errors.h"
 #include "platform/win32.h"
 
 namespace {
@@ -45,13 +43,6 @@ TEST(FormatMessage, GivesWindowsEnglishTextsWithTheirLineBreak) {
     EXPECT_EQ(SystemText(c.Code), c.Text) << c.Code;
     EXPECT_EQ(SysErrorMessage(c.Code), c.Text[0] == '<' ? "" : c.Text.substr(0, c.Text.size() - 3)) << c.Code;
   }
-}
-
-TEST(ErrnoTranslation, FileErrorsBecomeWin32Numbers) {
-  const std::pair<int, DWORD> cases[] = {{ENOENT, 2}, {ENOTDIR, 3}, {EACCES, 5},         {EISDIR, 5},
-                                         {EMFILE, 4}, {ENOMEM, 8},  {ENAMETOOLONG, 206}, {ELOOP, 31}};
-  for (auto [error, win32] : cases)
-    EXPECT_EQ(kwsplat::Win32ErrorFromErrno(error), win32) << error;
 }
 
 TEST(RaiseLastOSError, ThrowsEOSErrorWithCodeAndText) {
