@@ -38,13 +38,6 @@ DWORD WINAPI RecordStart(LPVOID parameter) {
   return 33;
 }
 
-DWORD WINAPI SuspendOnce(LPVOID stage) {
-  *static_cast<std::atomic<int>*>(stage) = 1;
-  SuspendThread(GetCurrentThread());
-  *static_cast<std::atomic<int>*>(stage) = 2;
-  return 0;
-}
-
 // Touches Bytes of stack; a smaller stack faults.
 template <size_t Bytes> DWORD WINAPI UseStack(LPVOID) {
   volatile unsigned char block[Bytes];
@@ -88,18 +81,6 @@ TEST(Threads, AReusedThreadGetsNewIdHandleAndCleanState) {
   EXPECT_EQ(ErrorOf(GetExitCodeThread(a, &code)), DWORD(ERROR_INVALID_HANDLE));
   EXPECT_FALSE(CloseHandle(a));
   CloseHandle(b);
-}
-
-TEST(Threads, OnlyAThreadItselfCanSuspendAndResumeStillWorksBeforeItSleeps) {
-  std::atomic<int> stage{0};
-  HANDLE thread = CreateThread(nullptr, 0, SuspendOnce, &stage, 0, nullptr);
-  ASSERT_TRUE(WaitUntil([&] { return stage == 1; }, 10s, tPump::None));
-  EXPECT_EQ(ErrorOf(SuspendThread(thread) != DWORD(-1)), DWORD(ERROR_NOT_SUPPORTED));
-  EXPECT_EQ(WaitForSingleObject(thread, 50), static_cast<DWORD>(WAIT_TIMEOUT));
-  ASSERT_TRUE(WaitUntil([&] { return ResumeThread(thread) == 1u; }, 10s, tPump::None));
-  EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(stage, 2);
-  CloseHandle(thread);
 }
 
 // 0 gives 1 MiB; a tiny request still gets 64 KiB.
