@@ -96,13 +96,12 @@ TEST_F(Registry, AnExtensionHasTheTypeOfItsLastLineAndATypeItsFirstExtension) {
 
 TEST_F(Registry, ManyThreadsReadAtOnce) {
   std::atomic<int> wrong{0};
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 4; ++t)
-    readers.emplace_back([&] {
-      for (int i = 0; i < 200; ++i)
-        wrong += Value(".sh", "Content Type") != "text/x-sh" ||
-                 Value(std::string(kTypesFolder) + "text/html", "Extension") != ".html";
-    });
+  auto read = [&] {
+    for (int i = 0; i < 200; ++i)
+      wrong += Value(".sh", "Content Type") != "text/x-sh" ||
+               Value(std::string(kTypesFolder) + "text/html", "Extension") != ".html";
+  };
+  std::thread readers[] = {std::thread(read), std::thread(read), std::thread(read), std::thread(read)};
   for (std::thread& reader : readers)
     reader.join();
   EXPECT_EQ(wrong, 0);
