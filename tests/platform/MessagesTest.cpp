@@ -1,4 +1,4 @@
-// Queues, retrieval filters, quit handling and window life cycle, across real threads.
+// Queues, quit handling and window life cycle, across real threads.
 #include <atomic>
 #include <functional>
 #include <stdexcept>
@@ -48,7 +48,6 @@ TEST(MessageQueue, EachWaitWakesForAPostFromAnotherThread) {
         MSG msg;
         return GetMessageA(&msg, nullptr, 0, 0) == TRUE && msg.wParam == 42;
       },
-      [] { return WaitMessage() != FALSE; },
       [] { return MsgWaitForMultipleObjects(0, nullptr, FALSE, 20000, QS_ALLINPUT) == WAIT_OBJECT_0; },
   };
   for (const auto& wait : waits)
