@@ -92,9 +92,8 @@ TEST_F(Files, CreateFileOpensOnlyExistingRegularFilesAndNeverBlocks) {
   }
 }
 
-TEST(SetFilePointer, MovesFromEachOriginAndRefusesNegativePositions) {
-  kwstest::TempFolder folder;
-  HANDLE file = OpenForReading(folder.WriteFile("f.bin", "0123456789"));
+TEST_F(Files, SetFilePointerMovesFromEachOriginAndRefusesNegativePositions) {
+  HANDLE file = OpenForReading(Folder.WriteFile("f.bin", "0123456789"));
   EXPECT_EQ(SetFilePointer(file, 4, nullptr, FILE_BEGIN) + SetFilePointer(file, 2, nullptr, FILE_CURRENT),
             10u);
   EXPECT_EQ(ErrorOf(SetFilePointer(file, -20, nullptr, FILE_END) != INVALID_SET_FILE_POINTER),
@@ -104,9 +103,8 @@ TEST(SetFilePointer, MovesFromEachOriginAndRefusesNegativePositions) {
   CloseHandle(file);
 }
 
-TEST(SetFilePointer, FilesOf4GiBAndMoreUseTheHighParts) {
-  kwstest::TempFolder folder;
-  std::string path = folder.WriteFile("big.bin", "");
+TEST_F(Files, SetFilePointerUsesTheHighPartsForFilesOf4GiBAndMore) {
+  std::string path = Folder.WriteFile("big.bin", "");
   std::error_code error;
   std::filesystem::resize_file(path, 5ull << 30, error); // sparse where the file system allows
   if (error)
