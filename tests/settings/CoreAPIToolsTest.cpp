@@ -8,8 +8,6 @@
 
 #include "tests/support/TempFolder.h"
 
-using kwstest::TempFolder;
-
 namespace {
 
 // Bytes above 127 are text, not blanks.
@@ -18,10 +16,10 @@ TEST(Trim, RemovesEveryByteUpToBlankFromBothEndsAndNothingElse) {
     std::string input, expected;
   } cases[] = {{"", ""},
                {"   ", ""},
-               {" \t\r\nabc\x01\x1f ", "abc"},
-               {std::string("\0a b\0", 5), "a b"},
                {"a  b", "a  b"},
-               {"\xA0x\xA0", "\xA0x\xA0"}};
+               {{"\0a b\0", 5}, "a b"},
+               {"\xA0x\xA0", "\xA0x\xA0"},
+               {" \t\r\nabc\x01\x1f ", "abc"}};
   for (const auto& c : cases)
     EXPECT_EQ(Trim(c.input), c.expected) << "input: " << c.input;
 }
@@ -72,33 +70,23 @@ TEST(WithTrailingSeparator, TrimsAndAppendsABackslashUnlessEmptyOrEndingInASepar
 TEST(DecodeHashEscapes, TurnsHashAndTwoCharactersIntoOneByte) {
   struct Case {
     std::string input, expected;
-  } cases[] = {{"#41#42", "AB"}, {"a#3Db#0D#0Ac=d", "a=b\r\nc=d"},
-               {"#4", "4"},      {"x#", "x"},
-               {"#", ""},        {"#zz", std::string(1, '\0')},
-               {"#23", "#"},     {"#FF", "\xFF"},
-               {"#4a", "J"},     {"#z1", "\x01"},
-               {"# 4", "\x04"},  {"##41", std::string("\x04") + "1"}};
+  } cases[] = {{"#41#42", "AB"},   {"#4", "4"},     {"x#", "x"},       {"#", ""},
+               {"#zz", {"\0", 1}}, {"#23", "#"},    {"#FF", "\xFF"},   {"#4a", "J"},
+               {"#z1", "\x01"},    {"# 4", "\x04"}, {"##41", "\0041"}, {"a#3Db#0D#0Ac=d", "a=b\r\nc=d"}};
   for (const auto& c : cases)
     EXPECT_EQ(DecodeHashEscapes(c.input), c.expected) << "input: '" << c.input << "'";
 }
 
-TEST(ReadWholeFile, GivesEveryByteOfTheFileOrEmptyWhenItCannotBeOpened) {
-  TempFolder folder;
-  std::string withZeros("ab\0\0cd\0", 7);
-  std::string large(3 * 1024 * 1024 + 17, 'x');
+TEST(ReadWholeFileAndIsDirectory, GiveEveryByteOfAFileAndTellFoldersFromFiles) {
+  kwstest::TempFolder folder;
+  std::string withZeros("ab\0\0cd\0", 7), large(3 * 1024 * 1024 + 17, 'x');
   for (size_t i = 0; i < large.size(); i += 4093)
     large[i] = static_cast<char>(i & 0xFF);
+  const std::string sub = folder.MakeFolder("sub"), file = folder.WriteFile("file.txt", "x");
   EXPECT_EQ(ReadWholeFile(folder.WriteFile("zeros.bin", withZeros)), withZeros);
-  EXPECT_EQ(ReadWholeFile(folder.WriteFile("large.bin", large)), large);
-  EXPECT_EQ(ReadWholeFile(folder.WriteFile("empty.bin", "")), "");
-  EXPECT_EQ(ReadWholeFile(folder.PathOf("missing.bin")), "");
-  EXPECT_EQ(ReadWholeFile(folder.MakeFolder("sub")), "");
-}
-
-TEST(IsDirectory, TellsFoldersFromFilesWithOrWithoutATrailingSeparator) {
-  TempFolder folder;
-  const std::string sub = folder.MakeFolder("sub");
-  const std::string file = folder.WriteFile("file.txt", "x");
+  EXPECT_TRUE(ReadWholeFile(folder.WriteFile("large.bin", large)) == large);
+  for (const std::string& path : {folder.WriteFile("empty.bin", ""), folder.PathOf("missing.bin"), sub})
+    EXPECT_EQ(ReadWholeFile(path), "") << path;
   for (const std::string& path : {sub, sub + "/", sub + "\\"})
     EXPECT_TRUE(IsDirectory(path)) << path;
   for (const std::string& path : {file, folder.PathOf("missing"), folder.PathOf("missing/")})
@@ -119,19 +107,6 @@ TEST(FindLongestPrefix, GivesTheNumberOfTheLongestMatchingLineSplitAtCrLfOrBoth)
     EXPECT_EQ(FindLongestPrefix(c.key, c.lines), c.expected) << "key: " << c.key;
 }
 
-TEST(ShowMessageText, ShowsTheBoxAndReturnsWhenItIsClosed) {
-  testing::internal::CaptureStderr();
-  ShowMessageText("Service failed", "Service error", MB_ICONERROR);
-  const std::string shown = testing::internal::GetCapturedStderr();
-  EXPECT_NE(shown.find("Service error"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Service failed"), std::string::npos) << shown;
-}
-
-TEST(ProgramPath, NamesTheRunningProgram) {
-  EXPECT_EQ(FileNameOf(ProgramPath()), "settings_tests");
-  EXPECT_TRUE(IsDirectory(FolderOf(ProgramPath())));
-}
-
 TEST(PathParts, SplitAtTheLastSlashOrBackslash) {
   struct Case {
     std::string path, folder, name;
@@ -140,24 +115,8 @@ TEST(PathParts, SplitAtTheLastSlashOrBackslash) {
                {"C:\\x/y", "C:\\x/", "y"},
                {"name", "", "name"},
                {"/dir/", "/dir/", ""}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
-    EXPECT_EQ(FileNameOf(c.path), c.name) << c.path;
-  }
-}
-
-// Asks for the switch with the program's name and parameters replaced by `arguments`.
-bool HasNtSwitchIn(std::vector<std::string> arguments) {
-  std::vector<char*> pointers;
-  for (auto& text : arguments)
-    pointers.push_back(text.data());
-  pointers.push_back(nullptr);
-  const int savedCount = std::exchange(__argc, static_cast<int>(arguments.size()));
-  char** const savedValues = std::exchange(__argv, pointers.data());
-  const bool found = HasCommandLineSwitch("NT");
-  __argc = savedCount;
-  __argv = savedValues;
-  return found;
+  for (const auto& c : cases)
+    EXPECT_EQ(FolderOf(c.path) + "|" + FileNameOf(c.path), c.folder + "|" + c.name);
 }
 
 TEST(HasCommandLineSwitch, MatchesAParameterOfDashOrSlashAndTheNameInAnyCaseButNotTheProgramName) {
@@ -169,8 +128,16 @@ TEST(HasCommandLineSwitch, MatchesAParameterOfDashOrSlashAndTheNameInAnyCaseButN
                {{"p", "-"}, false},    {{"p", "/"}, false},    {{"p", "//nt"}, false},
                {{"p", "- nt"}, false}, {{"p"}, false},         {{"p", "-n", "t"}, false},
                {{"-NT"}, false}};
-  for (const auto& c : cases)
-    EXPECT_EQ(HasNtSwitchIn(c.arguments), c.expected) << c.arguments.back();
+  for (auto c : cases) {
+    std::vector<char*> pointers;
+    for (auto& text : c.arguments)
+      pointers.push_back(text.data());
+    const int savedCount = std::exchange(__argc, static_cast<int>(pointers.size()));
+    char** const savedValues = std::exchange(__argv, pointers.data());
+    EXPECT_EQ(HasCommandLineSwitch("NT"), c.expected) << c.arguments.back();
+    __argc = savedCount;
+    __argv = savedValues;
+  }
 }
 
 } // namespace
