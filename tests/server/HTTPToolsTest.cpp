@@ -50,10 +50,8 @@ TEST(HeaderValue, TakesTheFirstLineBeginningWithTheNameAndStopsAtNul) {
 }
 
 TEST(IPToStr, WritesDottedDecimalWithoutLeadingZeros) {
-  EXPECT_EQ(IPToStr(0xC0A80114), "192.168.1.20");
-  EXPECT_EQ(IPToStr(0), "0.0.0.0");
-  EXPECT_EQ(IPToStr(0xFFFFFFFF), "255.255.255.255");
-  EXPECT_EQ(IPToStr(0x0A000005), "10.0.0.5");
+  EXPECT_EQ(IPToStr(0xC0A80114) + " " + IPToStr(0) + " " + IPToStr(0xFFFFFFFF) + " " + IPToStr(0x0A000005),
+            "192.168.1.20 0.0.0.0 255.255.255.255 10.0.0.5");
 }
 
 } // namespace

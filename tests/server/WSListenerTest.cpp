@@ -13,14 +13,10 @@ namespace {
 std::atomic<int> HandlersGone{0}; // on the main thread, which owns every socket
 const DWORD MainThreadId = GetCurrentThreadId();
 
-// A handler whose close reports a failure after closing.
 class tFailingCloseHandler : public tWSHandler {
 public:
   using tWSHandler::tWSHandler;
-  ~tFailingCloseHandler() override {
-    if (GetCurrentThreadId() == MainThreadId)
-      ++HandlersGone;
-  }
+  ~tFailingCloseHandler() override { HandlersGone += GetCurrentThreadId() == MainThreadId; }
   void Close() override {
     tWSHandler::Close();
     throw ESocketException("close failed");
@@ -29,15 +25,14 @@ public:
 
 TEST(WSListener, AConnectionWhoseCloseFailsIsStillFreedOnTheMainThread) {
   tListenerData settings;
-  settings.PortText = std::to_string(kwstest::FreeLoopbackPort());
+  const int port = kwstest::FreeLoopbackPort();
+  settings.PortText = std::to_string(port);
   tWSListener listener;
   listener.Configure(settings, &tWSHandler::Create<tFailingCloseHandler>);
   listener.SetActive(true);
-  const auto port = static_cast<uint16_t>(std::stoi(settings.PortText));
   for (int served = 1; served <= 2; ++served) {
     kwstest::tLoopbackPeer client;
-    ASSERT_TRUE(client.Connect(port));
-    ASSERT_TRUE(client.Send("GET / HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(client.Connect(static_cast<uint16_t>(port)) && client.Send("GET / HTTP/1.0\r\n\r\n"));
     std::string reply;
     ASSERT_TRUE(kwstest::WaitUntil([&] {
       reply += client.ReadSome(4096, std::chrono::milliseconds(0));
