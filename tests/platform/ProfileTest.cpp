@@ -56,7 +56,6 @@ TEST(ProfileReader, ReadsValuesByTheReaderRules) {
       {"Main", "hash", "v # not a comment"},
       {"Main", "zero", "ab"},
       {"Main", "later", "<default>"},
-      {"Missing", "key", "<default>"},
       {"other", "CR", "only"},
       {"other", "crlf", "mixed"},
   };
