@@ -41,8 +41,7 @@ std::vector<std::string> FindAll(const std::string& pattern) {
     names.push_back(data.cFileName);
   while (FindNextFileA(search, &data));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
-  EXPECT_TRUE(FindClose(search));
-  EXPECT_FALSE(FindClose(search));
+  EXPECT_TRUE(FindClose(search) && !FindClose(search));
   return names;
 }
 
