@@ -1,5 +1,5 @@
-// While the main window exists, the ending signals close it; afterwards they end the process again. The
-// test runs a copy of this test program that runs only the child test, marked by its environment.
+// The ending signals close the main window, then end the process; the child is this program, marked by its
+// environment.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
