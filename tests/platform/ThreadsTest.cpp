@@ -48,37 +48,24 @@ template <size_t Bytes> DWORD WINAPI UseStack(LPVOID) {
 
 } // namespace
 
-TEST(Threads, SuspendedThreadRunsOnlyAfterResumeAndHasAQueueMeanwhile) {
-  tStartRecord record;
-  DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, RecordStart, &record, CREATE_SUSPENDED, &id);
-  ASSERT_NE(thread, nullptr);
-  DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeThread(thread, &code) && code == STILL_ACTIVE);
-  EXPECT_EQ(WaitForSingleObject(thread, 50), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_FALSE(record.Ran);
-  EXPECT_TRUE(PostThreadMessageA(id, WM_USER + 1, 0, 0));
-  EXPECT_EQ(ResumeThread(thread), 1u);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  EXPECT_FALSE(record.QueueWasEmpty);
-  EXPECT_TRUE(GetExitCodeThread(thread, &code) && code == 33u);
-  EXPECT_EQ(ErrorOf(PostThreadMessageA(id, WM_USER + 1, 0, 0)), DWORD(ERROR_INVALID_THREAD_ID));
-  CloseHandle(thread);
-}
-
-TEST(Threads, AReusedThreadGetsNewIdHandleAndCleanState) {
+TEST(Threads, ASuspendedThreadRunsOnlyAfterResumeAndAReusedOneGetsNewIdHandleAndCleanState) {
   tStartRecord first, second;
-  DWORD firstId = 0, secondId = 0;
-  HANDLE a = CreateThread(nullptr, 0, RecordStart, &first, 0, &firstId);
+  DWORD firstId = 0, secondId = 0, code = 0;
+  HANDLE a = CreateThread(nullptr, 0, RecordStart, &first, CREATE_SUSPENDED, &firstId);
+  EXPECT_EQ(WaitForSingleObject(a, 50), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_TRUE(GetExitCodeThread(a, &code) && code == STILL_ACTIVE && !first.Ran);
+  EXPECT_TRUE(PostThreadMessageA(firstId, WM_USER + 1, 0, 0));
+  EXPECT_EQ(ResumeThread(a), 1u);
   ASSERT_EQ(WaitForSingleObject(a, 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(!first.QueueWasEmpty && GetExitCodeThread(a, &code) && code == 33u);
+  EXPECT_EQ(ErrorOf(PostThreadMessageA(firstId, WM_USER + 1, 0, 0)), DWORD(ERROR_INVALID_THREAD_ID));
   ASSERT_TRUE(CloseHandle(a));
   HANDLE b = CreateThread(nullptr, 0, RecordStart, &second, 0, &secondId);
   ASSERT_EQ(WaitForSingleObject(b, 10000), WAIT_OBJECT_0);
   EXPECT_EQ(first.OsThread, second.OsThread); // the ended OS thread served again
   EXPECT_TRUE(firstId != secondId && a != b);
   EXPECT_TRUE(second.LastErrorAtStart == 0u && second.QueueWasEmpty);
-  DWORD code = 0; // the stale handle does not reach the new thread
-  EXPECT_EQ(ErrorOf(GetExitCodeThread(a, &code)), DWORD(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(ErrorOf(GetExitCodeThread(a, &code)), DWORD(ERROR_INVALID_HANDLE)); // the stale handle
   EXPECT_FALSE(CloseHandle(a));
   CloseHandle(b);
 }
@@ -113,15 +100,14 @@ TEST(Events, ManualResetWakesEveryWaiterAndAutoResetOnePerSet) {
   for (BOOL manual : {TRUE, FALSE}) {
     HANDLE event = CreateEventA(nullptr, manual, FALSE, nullptr);
     std::atomic<int> woken{0};
-    std::vector<std::thread> waiters;
+    std::vector<std::jthread> waiters; // joined before the event closes
     for (int i = 0; i < 3; ++i)
       waiters.emplace_back([&] { woken += WaitForSingleObject(event, 10000) == WAIT_OBJECT_0; });
     for (int i = 1; i <= (manual ? 1 : 3); ++i) {
       SetEvent(event); // each set is taken before the next, so none is lost to an event already set
       ASSERT_TRUE(WaitUntil([&] { return woken == (manual ? 3 : i); }, 10s, tPump::None));
     }
-    for (auto& t : waiters)
-      t.join();
+    waiters.clear();
     EXPECT_EQ(WaitForSingleObject(event, 0), manual ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(ResetEvent(event) && WaitForSingleObject(event, 0) == WAIT_TIMEOUT);
     CloseHandle(event);
