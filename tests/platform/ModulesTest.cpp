@@ -90,8 +90,7 @@ TEST(LoadedModules, ABareNameIsLookedForInTheCurrentDirectoryAndFailuresSayWhy) 
 TEST(ProgramModule, FileNameIsTheRunningProgram) {
   std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
   char name[4096];
-  EXPECT_EQ(GetModuleFileNameA(GetModuleHandleA(nullptr), name, sizeof(name)), program.size());
-  EXPECT_EQ(std::string(name), program);
+  EXPECT_EQ(std::string(name, GetModuleFileNameA(GetModuleHandleA(nullptr), name, sizeof(name))), program);
 }
 
 TEST(LoadedModules, ManyThreadsLoadAndFreeTheSameFile) {
