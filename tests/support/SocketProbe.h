@@ -63,8 +63,7 @@ public:
     };
   }
 
-  void ConnectTo(uint16_t port, const char* proto = "tcp") {
-    SetProto(proto);
+  void ConnectTo(uint16_t port) {
     SetAddr("127.0.0.1");
     SetPort(std::to_string(port));
     Connect();
@@ -76,7 +75,7 @@ public:
   int DataSentCount = 0;
 };
 
-// Listens on 127.0.0.1; each connection is adopted (Dup) by a new probe, or by Adopter.
+// Each connection is adopted (Dup) by a new probe, or by Adopter.
 class tProbeListener {
 public:
   tProbeListener() {
@@ -106,7 +105,6 @@ public:
   uint16_t Port = 0;
 };
 
-// The server's end once both are connected, or nullptr.
 inline tProbeSocket* ConnectPair(tProbeListener& server, tProbeSocket& client) {
   const size_t wanted = server.Accepted.size() + 1;
   client.ConnectTo(server.Port);

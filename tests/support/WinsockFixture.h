@@ -11,6 +11,7 @@
 
 #include "platform/rtl/WinsockProcedures.h"
 #include "platform/win32.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/Wait.h"
 
 namespace kwstest {
@@ -50,15 +51,11 @@ inline tNote ToNote(const MSG& msg) {
   return {static_cast<SOCKET>(msg.wParam), WSAGETSELECTEVENT(msg.lParam), WSAGETSELECTERROR(msg.lParam)};
 }
 
-inline LRESULT CALLBACK SocketWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
 // A hidden window whose messages nobody dispatches: the test takes them in order.
 struct tSocketWindow {
   tSocketWindow() {
     WNDCLASSA cls{};
-    cls.lpfnWndProc = SocketWindowProc;
+    cls.lpfnWndProc = DefWindowProcA;
     cls.lpszClassName = "KwsTestSocketWindow";
     RegisterClassA(&cls); // a second registration fails harmlessly
     Handle = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
@@ -74,7 +71,6 @@ struct tSocketWindow {
   HWND Handle = nullptr;
 };
 
-// Start-up and clean-up around each test; the sockets it opened are closed at its end.
 class tWinsockTest : public ::testing::Test {
 protected:
   const tWinsock& ws = tWinsock::Get();
@@ -113,9 +109,7 @@ protected:
     address.sin_addr.s_addr = static_cast<uint32_t>(ws.htonl(INADDR_LOOPBACK));
     return address;
   }
-  static const sockaddr* Raw(const sockaddr_in& address) {
-    return reinterpret_cast<const sockaddr*>(&address);
-  }
+  static const sockaddr* Raw(const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); }
   int BindTo(SOCKET s, u_short port) { return ws.bind(s, Raw(Loopback(port)), sizeof(sockaddr_in)); }
   int ConnectTo(SOCKET s, u_short port) { return ws.connect(s, Raw(Loopback(port)), sizeof(sockaddr_in)); }
   u_short PortOf(SOCKET s) {
@@ -130,13 +124,7 @@ protected:
     EXPECT_EQ(ws.listen(s, SOMAXCONN), 0);
     return s;
   }
-  u_short UnusedPort() {
-    SOCKET s = Tcp();
-    EXPECT_EQ(BindTo(s, 0), 0);
-    u_short port = PortOf(s);
-    Close(s);
-    return port;
-  }
+  static u_short UnusedPort() { return static_cast<u_short>(FreeLoopbackPort()); }
   tPair Connected() {
     SOCKET listener = Listener();
     tPair pair{Tcp(), INVALID_SOCKET};
@@ -158,7 +146,6 @@ protected:
     buffer.resize(static_cast<size_t>(got));
     return buffer;
   }
-  // Reads a blocking socket until count bytes came or the stream ended.
   std::string ReceiveExactly(SOCKET s, size_t count) {
     std::string out, part;
     while (out.size() < count &&
@@ -168,21 +155,17 @@ protected:
     return out;
   }
 
-  void SetOption(SOCKET s, int name, const void* value, int size) {
-    ASSERT_EQ(ws.setsockopt(s, SOL_SOCKET, name, static_cast<const char*>(value), size), 0) << name;
+  template <typename T> void SetOption(SOCKET s, int name, const T& value) {
+    ASSERT_EQ(ws.setsockopt(s, SOL_SOCKET, name, reinterpret_cast<const char*>(&value), sizeof value), 0);
   }
-  void SetLinger(SOCKET s, bool on, u_short seconds) {
-    LINGER linger{static_cast<uint16_t>(on ? 1 : 0), seconds};
-    SetOption(s, SO_LINGER, &linger, sizeof linger);
-  }
+  void SetLinger(SOCKET s, bool on, u_short seconds) { SetOption(s, SO_LINGER, LINGER{on, seconds}); }
   void SetNonBlocking(SOCKET s, bool on) {
     u_long value = on ? 1 : 0;
     ASSERT_EQ(ws.ioctlsocket(s, FIONBIO, &value), 0);
   }
   void ShrinkBuffers(const tPair& pair) {
-    const int size = 8192;
-    SetOption(pair.Server, SO_SNDBUF, &size, sizeof size);
-    SetOption(pair.Client, SO_RCVBUF, &size, sizeof size);
+    SetOption(pair.Server, SO_SNDBUF, 8192);
+    SetOption(pair.Client, SO_RCVBUF, 8192);
   }
   // Sends from a non-blocking socket until the path to a peer that does not read is full; what was sent.
   std::string FillUntilBlocked(SOCKET s) {
@@ -219,10 +202,8 @@ protected:
   int Select(SOCKET s, long mask) { return ws.WSAAsyncSelect(s, Window.Handle, kSocketMessage, mask); }
   std::optional<tNote> Next(std::chrono::milliseconds timeout = 5s) {
     std::optional<MSG> msg = Window.NextMessage(timeout);
-    if (!msg)
-      return std::nullopt;
-    EXPECT_EQ(msg->message, kSocketMessage);
-    return ToNote(*msg);
+    EXPECT_TRUE(!msg || msg->message == kSocketMessage);
+    return msg ? std::optional(ToNote(*msg)) : std::nullopt;
   }
   // Every notification posted before the barrier, in order.
   tNotes Barrier() {
