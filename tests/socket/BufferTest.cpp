@@ -33,8 +33,7 @@ TEST(Buffer, WritesAppendUntilFullWithoutReusingTheConsumedFrontAndRemoveTakesAt
 
 // Under the sanitizers, a larger block handed a spare standard area would be caught writing past it.
 TEST(Buffer, SpareStorageServesOnlyStandardBlocksAndEachStartsEmpty) {
-  const std::string standard(1514, 's');
-  const std::string large(3000, 'l');
+  const std::string standard(1514, 's'), large(3000, 'l');
   {
     TBuffer first(1514);
     first.Write(standard.data(), 1514);
@@ -49,8 +48,7 @@ TEST(Buffer, SpareStorageServesOnlyStandardBlocksAndEachStartsEmpty) {
   EXPECT_EQ(Unread(next), standard);
 }
 
-// Blocks made on one thread and destroyed on another, more than one thread keeps in stock, and a block that
-// outlives its thread's stock at thread exit: the sanitizer builds see any storage lost or used after free.
+// The sanitizer builds see any storage lost or used after free.
 TEST(Buffer, BlocksMayDieOnAnotherThreadOrAfterTheirThreadsStock) {
   std::vector<std::unique_ptr<TBuffer>> made;
   std::thread([&] {
@@ -65,8 +63,7 @@ TEST(Buffer, BlocksMayDieOnAnotherThreadOrAfterTheirThreadsStock) {
   }).join();
 }
 
-// Where the sockets library cannot send from the file itself, a file block reads it in pieces of at most
-// kFileChunkSize as it drains, and says when the file ends before its length.
+// Where the sockets library cannot send from the file itself.
 TEST(Buffer, AFileBlockReadsItsSegmentInChunksAndNoticesAShortFile) {
   kwstest::TempFolder folder;
   std::string content(TBuffer::kFileChunkSize + 1000, '\0');

@@ -31,16 +31,6 @@ TEST(SocketErrorText, HasTheExactDistinctTextOfEachWinsockNumberAndNoneForOthers
   EXPECT_EQ(texts.size(), 51u);
 }
 
-TEST(ParseDecimal, TakesTheLeadingDigitsAfterBlanks) {
-  struct Case {
-    const char* Text;
-    int32_t Value;
-  };
-  for (Case c : {Case{"12ab", 12}, Case{"", 0}, Case{"ab12", 0}, Case{"   8080", 8080}, Case{"-5", 0},
-                 Case{"4294967297", 1}})
-    EXPECT_EQ(ParseDecimal(c.Text), c.Value) << c.Text;
-}
-
 TEST(IsDottedIP, AcceptsFourNumbersUpTo255WithBlanksAround) {
   for (const char* dotted : {"1.2.3.4", "  1.2.3.4  ", "255.255.255.255"})
     EXPECT_TRUE(IsDottedIP(dotted)) << dotted;
