@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "tests/e2e/ServedSite.h"
 
@@ -15,19 +15,16 @@ namespace {
 std::pair<std::string, int> RunCommand(const std::string& command) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr)
-    return {"", -1};
   char buffer[4096];
-  for (size_t n = 0; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+  for (size_t n = 0; pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
     output.append(buffer, n);
-  const int status = pclose(pipe);
+  const int status = pipe != nullptr ? pclose(pipe) : -1;
   return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ostringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 TEST(ClientTools, CurlWgetAndPythonReceiveTheWholeFileWithStatusAndType) {

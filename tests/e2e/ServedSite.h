@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "tests/support/LoopbackPeer.h"
@@ -23,17 +24,16 @@ inline std::string FileReply(const std::string& type, const std::string& body) {
   return std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders + "Connection: Close\r\nContent-type: " + type +
          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
-
 // The reply to a request that cannot be read or held.
 inline std::string RefusalReply(const std::string& statusLine) {
   return "HTTP/1.0 " + statusLine + "\r\n" + kFixedHeaders + "Connection: Close\r\nContent-Length: 0\r\n\r\n";
 }
-
 inline const std::string kNotFoundReply =
     std::string("HTTP/1.0 404 Not Found\r\n") + kFixedHeaders + "Connection: Close\r\n\r\nFILE NOT FOUND :(";
+inline const std::string kHelloRequest = "GET /hello.txt HTTP/1.0\r\n\r\n";
+inline const std::string kHelloReply = FileReply("text/plain", "hello world\n");
 
-// Site layout below the program's folder, which is its current directory: site/ is the web root, secret.txt
-// lies beside it.
+// Below the program's folder, its current directory: site/ is the web root, secret.txt lies beside it.
 class ServedSite {
 public:
   ServedSite()
@@ -51,34 +51,37 @@ public:
 
   // Writes the site, then starts the program and waits until it accepts connections.
   void Start() {
-    const TempFolder& folder = Program.Folder();
-    for (const auto& [path, content] :
-         {std::pair<const char*, const char*>{"site/hello.txt", "hello world\n"},
-          {"site/index.htm", "<p>index</p>"},
-          {"site/noext", "raw bytes"},
-          {"site/odd.qqq", "odd"},
-          {"site/empty.txt", ""},
-          {"site/docs/deep/d.txt", "wrong folder"},
-          {"deep/DOCS/DEEP/d.txt", "deep d"},
-          {"secret.txt", "secret"},
-          {"mime.types", "text/plain txt\ntext/html htm html\n"}})
-      folder.WriteFile(path, content);
+    const char* const pathsAndContents[] = {"site/hello.txt",       "hello world\n",
+                                            "site/index.htm",       "<p>index</p>",
+                                            "site/noext",           "raw bytes",
+                                            "site/odd.qqq",         "odd",
+                                            "site/empty.txt",       "",
+                                            "site/docs/deep/d.txt", "wrong folder",
+                                            "deep/DOCS/DEEP/d.txt", "deep d",
+                                            "secret.txt",           "secret",
+                                            "mime.types",           "text/plain txt\ntext/html htm html\n"};
+    for (size_t i = 0; i < std::size(pathsAndContents); i += 2)
+      Program.Folder().WriteFile(pathsAndContents[i], pathsAndContents[i + 1]);
     Program.Start({}, {{"KWSPLAT_HEADLESS", "1"},
                        {"DISPLAY", std::nullopt},
-                       {"KWSPLAT_MIME_TYPES", folder.PathOf("mime.types")}});
+                       {"KWSPLAT_MIME_TYPES", Program.Folder().PathOf("mime.types")}});
     ASSERT_TRUE(WaitForLoopbackPort(Port, std::chrono::seconds(30))) << Program.Stderr();
   }
 
   std::string Exchange(const std::string& request) {
     return HttpExchange(static_cast<uint16_t>(Port), request);
   }
-
-  // Open descriptors of the running program.
+  // A connection that has sent the bytes, or nullptr.
+  std::unique_ptr<tLoopbackPeer> Send(const std::string& bytes, int receiveBuffer = 0) {
+    auto client = std::make_unique<tLoopbackPeer>();
+    client->SetReceiveBuffer(receiveBuffer);
+    return client->Connect(static_cast<uint16_t>(Port)) && client->Send(bytes) ? std::move(client) : nullptr;
+  }
   int DescriptorCount() const {
     return static_cast<int>(std::distance(
         std::filesystem::directory_iterator("/proc/" + std::to_string(Program.Pid()) + "/fd"), {}));
   }
-  // Limits the program's descriptors from outside, soft and hard alike.
+  // Soft and hard alike.
   bool LimitDescriptors(rlim_t count) {
     const rlimit limit{count, count};
     return prlimit(Program.Pid(), RLIMIT_NOFILE, &limit, nullptr) == 0;

@@ -6,6 +6,7 @@
 
 #include <regex>
 #include <string>
+#include <tuple>
 
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/Wait.h"
@@ -30,23 +31,19 @@ void ExpectExit(ProgramRunner& program, int code = 0) {
   EXPECT_EQ(status->Code, code) << program.Stderr();
 }
 
-class StopSignal : public testing::TestWithParam<int> {};
-
-TEST_P(StopSignal, EndsTheServingProgramWithExitCode0AndClosesItsListener) {
-  const int port = FreeLoopbackPort();
-  ProgramRunner program(SettingsOnPort(port));
-  program.Start({}, kHeadless);
-  ASSERT_TRUE(WaitForLoopbackPort(port, kLimit)) << program.Stderr();
-  ASSERT_TRUE(program.WaitForSignalHandler(GetParam(), kLimit)) << program.Stderr();
-  ASSERT_TRUE(program.SendSignal(GetParam()));
-  ExpectExit(program);
-  EXPECT_FALSE(WaitForLoopbackPort(port, 0ms));
+TEST(WindowedMode, EachStopSignalEndsTheServingProgramWithExitCode0AndClosesItsListener) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sigabbrev_np(signal));
+    const int port = FreeLoopbackPort();
+    ProgramRunner program(SettingsOnPort(port));
+    program.Start({}, kHeadless);
+    ASSERT_TRUE(WaitForLoopbackPort(port, kLimit)) << program.Stderr();
+    ASSERT_TRUE(program.WaitForSignalHandler(signal, kLimit)) << program.Stderr();
+    ASSERT_TRUE(program.SendSignal(signal));
+    ExpectExit(program);
+    EXPECT_FALSE(WaitForLoopbackPort(port, 0ms));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(WindowedMode, StopSignal, testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const testing::TestParamInfo<int>& info) {
-                           return std::string(sigabbrev_np(info.param));
-                         });
 
 TEST(WindowedMode, AListenerThatCannotStartEndsTheProgramWithTheErrorReportAndExitCode1) {
   tLoopbackPeer holder; // on every local address, so that the program cannot listen on the port
@@ -61,7 +58,6 @@ TEST(WindowedMode, AListenerThatCannotStartEndsTheProgramWithTheErrorReportAndEx
   EXPECT_TRUE(std::regex_search(program.Stderr(), std::regex(report))) << program.Stderr();
 }
 
-// The program against a private X server of its own.
 class UnderX11 : public testing::Test {
 protected:
   void SetUp() override {
@@ -69,7 +65,7 @@ protected:
     if (!Display)
       GTEST_SKIP() << "no Xvfb to show the window on";
   }
-  // Starts the program on the display and waits for its main window.
+  // On the display, until its main window is there.
   void Start(const std::vector<std::string>& arguments = {}) {
     Program.Start(arguments, {{"DISPLAY", Display->DisplayName()}, {"KWSPLAT_HEADLESS", std::nullopt}});
     Window = Display->FindWindow("Kestrune Web Server", kLimit);
@@ -83,12 +79,9 @@ protected:
 
 TEST_F(UnderX11, ShowsTheWindowAt10By10Sized220By100EvenWithNtWhenWin95IsGivenAndEndsWhenItIsClosed) {
   ASSERT_NO_FATAL_FAILURE(Start({"-nt", "/win95"})); // any letter case, either prefix
-  const std::optional<X11Geometry> geometry = Display->Geometry(Window);
-  ASSERT_TRUE(geometry.has_value());
-  EXPECT_EQ(geometry->X, 10);
-  EXPECT_EQ(geometry->Y, 10);
-  EXPECT_EQ(geometry->Width, 220);
-  EXPECT_EQ(geometry->Height, 100);
+  const X11Geometry geometry = Display->Geometry(Window).value_or(X11Geometry{});
+  EXPECT_EQ(std::tuple(geometry.X, geometry.Y, geometry.Width, geometry.Height),
+            std::tuple(10, 10, 220, 100));
   // The window exists from start-up on; it is shown once the message loop runs.
   EXPECT_TRUE(WaitUntil([&] { return Display->Geometry(Window).value_or(X11Geometry{}).Mapped; }, kLimit,
                         tPump::None));
