@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
-#include <cstdint>
 #include <stdexcept>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,13 +17,6 @@
 namespace kwstest {
 
 namespace {
-
-using tClock = std::chrono::steady_clock;
-
-int RemainingMs(tClock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - tClock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 sockaddr_in LocalAddress(uint16_t port, bool anyAddress = false) {
   sockaddr_in address{};
@@ -42,36 +33,19 @@ int NewSocket(int receiveBuffer) {
   return fd;
 }
 
-// A blocking socket connected to 127.0.0.1:port, or -1 when refused or timed out.
+// A blocking socket connected to 127.0.0.1:port, or -1. The send time-out bounds the connect.
 int ConnectLoopback(uint16_t port, std::chrono::milliseconds timeout, int receiveBuffer) {
   const int fd = NewSocket(receiveBuffer);
-  if (fd < 0)
-    return -1;
-  const int flags = fcntl(fd, F_GETFL);
-  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  timeval limit{timeout.count() / 1000, timeout.count() % 1000 * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   const sockaddr_in address = LocalAddress(port);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    pollfd p{fd, POLLOUT, 0};
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (errno != EINPROGRESS || poll(&p, 1, static_cast<int>(timeout.count())) != 1 ||
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
-      close(fd);
-      return -1;
-    }
+  if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
   }
-  fcntl(fd, F_SETFL, flags);
+  limit = {};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   return fd;
-}
-
-bool WaitReadable(int fd, tClock::time_point deadline) {
-  pollfd p{fd, POLLIN, 0};
-  for (;;) {
-    const int n = poll(&p, 1, RemainingMs(deadline));
-    if (n < 0 && errno == EINTR)
-      continue;
-    return n == 1;
-  }
 }
 
 } // namespace
@@ -98,14 +72,6 @@ uint16_t tLoopbackPeer::Listen(bool anyAddress) {
   return ntohs(address.sin_port);
 }
 
-bool tLoopbackPeer::Accept(std::chrono::milliseconds timeout) {
-  if (!WaitReadable(ListenFd, tClock::now() + timeout))
-    return false;
-  Close();
-  Fd = accept4(ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
-  return Fd >= 0;
-}
-
 bool tLoopbackPeer::Send(const std::string& bytes) {
   for (size_t sent = 0; sent < bytes.size();) {
     const ssize_t n = send(Fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -116,50 +82,29 @@ bool tLoopbackPeer::Send(const std::string& bytes) {
   return true;
 }
 
-std::string tLoopbackPeer::Read(size_t count, std::chrono::milliseconds timeout) {
+std::string tLoopbackPeer::Receive(size_t count, std::chrono::milliseconds timeout, bool once) {
   Closed = Reset = TimedOut = false;
   std::string bytes;
-  const auto deadline = tClock::now() + timeout;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   char chunk[65536];
   while (Fd >= 0 && bytes.size() < count) {
-    if (!WaitReadable(Fd, deadline)) {
-      TimedOut = true;
-      break;
-    }
-    const ssize_t n = recv(Fd, chunk, std::min(sizeof chunk, count - bytes.size()), 0);
-    if (n < 0 && errno == EINTR)
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd readable{Fd, POLLIN, 0};
+    const int ready = poll(&readable, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (ready < 0 && errno == EINTR)
       continue;
-    if (n < 0) {
-      Reset = errno == ECONNRESET;
+    const ssize_t n = ready == 1 ? recv(Fd, chunk, std::min(sizeof chunk, count - bytes.size()), 0) : -1;
+    TimedOut = ready == 0;
+    Reset = ready == 1 && n < 0 && errno == ECONNRESET;
+    Closed = n == 0;
+    if (n <= 0)
       break;
-    }
-    if (n == 0) {
-      Closed = true;
-      break;
-    }
     bytes.append(chunk, static_cast<size_t>(n));
+    if (once)
+      break;
   }
   return bytes;
-}
-
-std::string tLoopbackPeer::ReadSome(size_t count, std::chrono::milliseconds timeout) {
-  Closed = Reset = TimedOut = false;
-  if (Fd < 0)
-    return "";
-  if (!WaitReadable(Fd, tClock::now() + timeout)) {
-    TimedOut = true;
-    return "";
-  }
-  std::string bytes(count, '\0');
-  const ssize_t n = recv(Fd, bytes.data(), count, 0);
-  Reset = n < 0 && errno == ECONNRESET;
-  Closed = n == 0;
-  bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return bytes;
-}
-
-std::string tLoopbackPeer::ReadToEnd(std::chrono::milliseconds timeout) {
-  return Read(SIZE_MAX, timeout);
 }
 
 void tLoopbackPeer::ShutdownSending() {
@@ -168,10 +113,9 @@ void tLoopbackPeer::ShutdownSending() {
 }
 
 void tLoopbackPeer::ResetConnection() {
-  if (Fd < 0)
-    return;
   const linger option{1, 0};
-  setsockopt(Fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+  if (Fd >= 0)
+    setsockopt(Fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
   Close();
 }
 
@@ -183,33 +127,19 @@ void tLoopbackPeer::Close() {
 
 std::string HttpExchange(uint16_t port, const std::string& request, std::chrono::milliseconds timeout) {
   tLoopbackPeer client;
-  if (!client.Connect(port) || !client.Send(request))
-    return "";
-  return client.ReadToEnd(timeout);
+  return client.Connect(port) && client.Send(request) ? client.ReadToEnd(timeout) : "";
 }
 
 int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = LocalAddress(0);
-  socklen_t length = sizeof address;
-  const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  if (fd >= 0)
-    close(fd);
-  if (!ok)
-    throw std::runtime_error("cannot find a free loopback port");
-  return ntohs(address.sin_port);
+  tLoopbackPeer probe;
+  if (const uint16_t port = probe.Listen())
+    return port;
+  throw std::runtime_error("cannot find a free loopback port");
 }
 
 bool WaitForLoopbackPort(int port, std::chrono::milliseconds timeout) {
-  return WaitUntil(
-      [port] {
-        const int fd = ConnectLoopback(static_cast<uint16_t>(port), 1s, 0);
-        if (fd >= 0)
-          close(fd);
-        return fd >= 0;
-      },
-      timeout, tPump::None);
+  return WaitUntil([port] { return tLoopbackPeer().Connect(static_cast<uint16_t>(port), 1s); }, timeout,
+                   tPump::None);
 }
 
 int OpenDescriptorCount() {

@@ -25,19 +25,6 @@ std::string ReadFileText(const std::string& path) {
   return content.str();
 }
 
-std::vector<std::string> BuildEnvironment(const EnvironmentChanges& changes) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (changes.count(text.substr(0, text.find('='))) == 0)
-      result.push_back(text);
-  }
-  for (const auto& [name, value] : changes)
-    if (value)
-      result.push_back(name + "=" + *value);
-  return result;
-}
-
 std::vector<char*> PointersTo(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
   for (auto& text : texts)
@@ -64,12 +51,15 @@ ProgramRunner::~ProgramRunner() {
 }
 
 void ProgramRunner::Start(const std::vector<std::string>& arguments, const EnvironmentChanges& environment) {
-  if (ChildPid > 0)
-    throw std::logic_error("ProgramRunner starts its program once");
-  std::vector<std::string> argTexts{Program};
+  std::vector<std::string> argTexts{Program}, envTexts;
   argTexts.insert(argTexts.end(), arguments.begin(), arguments.end());
-  std::vector<std::string> envTexts = BuildEnvironment(environment);
-  // A process group of its own, default handling of the stop signals, nothing blocked, output into files.
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    if (environment.count(std::string(*entry).substr(0, std::strcspn(*entry, "="))) == 0)
+      envTexts.push_back(*entry);
+  for (const auto& [name, value] : environment)
+    if (value)
+      envTexts.push_back(name + "=" + *value);
+  // Default handling of the stop signals, nothing blocked.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes,
@@ -91,21 +81,16 @@ void ProgramRunner::Start(const std::vector<std::string>& arguments, const Envir
                                 PointersTo(argTexts).data(), PointersTo(envTexts).data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (error != 0) {
-    ChildPid = -1;
+  if (error != 0)
     throw std::runtime_error(std::string("cannot start the program: ") + std::strerror(error));
-  }
 }
 
 bool ProgramRunner::Reap(bool block) {
-  if (Status)
-    return true;
   int raw = 0;
-  if (waitpid(ChildPid, &raw, block ? 0 : WNOHANG) != ChildPid)
-    return false;
-  Status = ExitStatus{WIFEXITED(raw) != 0, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
-                      WIFSIGNALED(raw) ? WTERMSIG(raw) : 0};
-  return true;
+  if (!Status && waitpid(ChildPid, &raw, block ? 0 : WNOHANG) == ChildPid)
+    Status = ExitStatus{WIFEXITED(raw) != 0, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
+                        WIFSIGNALED(raw) ? WTERMSIG(raw) : 0};
+  return Status.has_value();
 }
 
 bool ProgramRunner::SendSignal(int signal) {
@@ -113,11 +98,8 @@ bool ProgramRunner::SendSignal(int signal) {
 }
 
 std::optional<ExitStatus> ProgramRunner::WaitForExit(std::chrono::milliseconds timeout) {
-  if (ChildPid <= 0)
-    throw std::logic_error("ProgramRunner has not started its program");
-  if (WaitUntil([this] { return Reap(false); }, timeout, tPump::None))
-    return Status;
-  return std::nullopt;
+  WaitUntil([this] { return ChildPid <= 0 || Reap(false); }, timeout, tPump::None);
+  return Status;
 }
 
 bool ProgramRunner::WaitForSignalHandler(int signal, std::chrono::milliseconds timeout) {

@@ -23,17 +23,15 @@ public:
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  // The folder's absolute path, without a trailing separator.
-  const std::string& Path() const { return FolderPath; }
+  const std::string& Path() const { return FolderPath; } // absolute, without a trailing separator
   std::string PathOf(const std::string& relative) const { return FolderPath + "/" + relative; }
-  // Writes `content` byte for byte below the folder, creating missing folders on the way; gives its path.
+  // Writes the bytes below the folder, creating missing folders on the way; gives the file's path.
   std::string WriteFile(const std::string& relative, const std::string& content) const {
-    const std::filesystem::path path = PathOf(relative);
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out.write(content.data(), static_cast<std::streamsize>(content.size())))
-      throw std::runtime_error("cannot write " + path.string());
-    return path.string();
+    std::filesystem::create_directories(std::filesystem::path(PathOf(relative)).parent_path());
+    if (!std::ofstream(PathOf(relative), std::ios::binary)
+             .write(content.data(), std::streamsize(content.size())))
+      throw std::runtime_error("cannot write " + PathOf(relative));
+    return PathOf(relative);
   }
   std::string MakeFolder(const std::string& relative) const {
     std::filesystem::create_directories(PathOf(relative));

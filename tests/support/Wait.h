@@ -10,13 +10,12 @@ using namespace std::chrono_literals;
 
 enum class tPump { Messages, None };
 
-// Dispatches this thread's messages (unless pump is None) until condition() holds or timeout passes, and
-// returns condition(). The condition is looked at again at least every few milliseconds, so one set by
-// another thread ends the wait as promptly as a message does.
+// Returns condition(), looked at again every few milliseconds so that one set by another thread is seen
+// promptly; dispatches this thread's messages meanwhile unless pump is None.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s,
                tPump pump = tPump::Messages);
 
-// Runs the loop for a while with nothing to wait for: to show that something does not happen.
+// Runs the loop with nothing to wait for: to show that something does not happen.
 inline void PumpFor(std::chrono::milliseconds duration) {
   WaitUntil([] { return false; }, duration);
 }

@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,8 +18,7 @@ constexpr tPump kNoPump = tPump::None; // named before Xlib makes None a macro
 
 namespace kwstest {
 
-// The shell says its process number and becomes Xvfb, which picks a free display itself and names it once
-// it is ready.
+// The shell says its process number and becomes Xvfb, which picks a free display and names it once ready.
 std::unique_ptr<X11Probe> X11Probe::StartPrivateServer() {
   if (!std::filesystem::exists("/usr/bin/Xvfb"))
     return nullptr;
@@ -29,13 +27,12 @@ std::unique_ptr<X11Probe> X11Probe::StartPrivateServer() {
       popen("echo $$; exec /usr/bin/Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp -noreset "
             "2>/dev/null </dev/null",
             "re");
-  char line[32];
-  if (probe->Server == nullptr || !fgets(line, sizeof line, probe->Server))
-    return nullptr;
-  probe->ServerPid = std::atoi(line);
-  if (!fgets(line, sizeof line, probe->Server))
+  char pid[32], display[32];
+  if (probe->Server == nullptr || !fgets(pid, sizeof pid, probe->Server) ||
+      !fgets(display, sizeof display, probe->Server))
     return nullptr; // the destructor stops the server
-  probe->Name = ":" + std::string(line, std::strcspn(line, "\n"));
+  probe->ServerPid = std::atoi(pid);
+  probe->Name = ":" + std::string(display, std::strcspn(display, "\n"));
   XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
   probe->Connection = XOpenDisplay(probe->Name.c_str());
   return probe->Connection != nullptr ? std::move(probe) : nullptr;
@@ -46,11 +43,9 @@ unsigned long X11Probe::FindWindow(const std::string& title, std::chrono::millis
   Window found = 0;
   WaitUntil(
       [&] {
-        Window root, parent;
-        Window* children = nullptr;
+        Window root, parent, *children = nullptr;
         unsigned int count = 0;
-        if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count))
-          return false;
+        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count);
         for (unsigned int i = 0; i < count && !found; ++i) {
           char* name = nullptr;
           if (XFetchName(dpy, children[i], &name) && name != nullptr && title == name)
@@ -65,13 +60,10 @@ unsigned long X11Probe::FindWindow(const std::string& title, std::chrono::millis
 }
 
 std::optional<X11Geometry> X11Probe::Geometry(unsigned long window) {
-  Display* const dpy = static_cast<Display*>(Connection);
-  XWindowAttributes attributes;
-  if (!XGetWindowAttributes(dpy, window, &attributes))
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(static_cast<Display*>(Connection), window, &a))
     return std::nullopt;
-  // Without a window manager a top-level window's position is its place on the root window.
-  return X11Geometry{attributes.x, attributes.y, attributes.width, attributes.height,
-                     attributes.map_state != IsUnmapped};
+  return X11Geometry{a.x, a.y, a.width, a.height, a.map_state != IsUnmapped};
 }
 
 bool X11Probe::SendDeleteWindow(unsigned long window) {
@@ -79,18 +71,14 @@ bool X11Probe::SendDeleteWindow(unsigned long window) {
   const Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
   Atom* protocols = nullptr;
   int count = 0;
-  if (!XGetWMProtocols(dpy, window, &protocols, &count))
-    return false;
-  const bool accepted = std::find(protocols, protocols + count, deleteWindow) != protocols + count;
+  const bool listed = XGetWMProtocols(dpy, window, &protocols, &count) &&
+                      std::find(protocols, protocols + count, deleteWindow) != protocols + count;
   XFree(protocols);
   XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
+  event.xclient = {ClientMessage, 0, False, dpy, window, XInternAtom(dpy, "WM_PROTOCOLS", False), 32, {}};
   event.xclient.data.l[0] = static_cast<long>(deleteWindow);
   event.xclient.data.l[1] = CurrentTime;
-  const bool sent = accepted && XSendEvent(dpy, window, False, NoEventMask, &event) != 0;
+  const bool sent = listed && XSendEvent(dpy, window, False, NoEventMask, &event) != 0;
   XSync(dpy, False);
   return sent;
 }
@@ -100,11 +88,10 @@ void X11Probe::StopServer() {
   if (Connection != nullptr)
     XCloseDisplay(static_cast<Display*>(Connection));
   Connection = nullptr;
-  if (Server == nullptr)
-    return;
-  if (ServerPid > 0)
+  if (Server != nullptr && ServerPid > 0)
     kill(ServerPid, SIGTERM);
-  pclose(Server);
+  if (Server != nullptr)
+    pclose(Server);
   Server = nullptr;
 }
 
