@@ -146,8 +146,10 @@ TCustomWSocket::TFileStep TCustomWSocket::SendFromFile(TBuffer& block) {
   }
   block.FileSent(static_cast<uint64_t>(sent));
   FireSendData(sent);
-  // The send-data handler may have closed the socket, and with it freed the queue.
-  if (SendQueue.empty() || SendQueue.front().get() != &block || sent < asked) {
+  // The send-data handler may have closed the socket, and with it freed the queue. A short count is no sign
+  // of a full socket (the file may have ended): only a call that would block waits for the write
+  // notification.
+  if (SendQueue.empty() || SendQueue.front().get() != &block) {
     return fsWait;
   }
   return fsSent;
