@@ -191,6 +191,11 @@ void TCustomWSocket::DeliverReceived(WORD error) {
       if (ReceiveCalls == callsBefore) {
         break;
       }
+      // A stream read that did not fill its buffer emptied the socket: whatever arrives next brings a
+      // notification of its own, so no count of waiting bytes is needed.
+      if (SocketType == SOCK_STREAM && !LastReceiveFilled) {
+        break;
+      }
       u_long ready = 0;
       if (wsock::ioctlsocket(SocketHandle(), FIONREAD, &ready) == SOCKET_ERROR) {
         FLastError = wsock::WSAGetLastError();
@@ -233,13 +238,17 @@ int32_t TCustomWSocket::RcvdCount() {
 
 int TCustomWSocket::RawReceive(void* buffer, int size, int flags) {
   ++ReceiveCalls;
-  return wsock::recv(SocketHandle(), static_cast<char*>(buffer), size, flags);
+  const int result = wsock::recv(SocketHandle(), static_cast<char*>(buffer), size, flags);
+  LastReceiveFilled = result > 0 && result == size;
+  return result;
 }
 
 int TCustomWSocket::RawReceiveFrom(SOCKET s, void* buffer, int size, int flags, sockaddr* from,
                                    int* fromLength) {
   ++ReceiveCalls;
-  return wsock::recvfrom(s, static_cast<char*>(buffer), size, flags, from, fromLength);
+  const int result = wsock::recvfrom(s, static_cast<char*>(buffer), size, flags, from, fromLength);
+  LastReceiveFilled = result > 0 && result == size;
+  return result;
 }
 
 int TCustomWSocket::Receive(void* buffer, int size) {

@@ -229,4 +229,5 @@ private:
 
   bool FDestroying = false;
   uint64_t ReceiveCalls = 0; // recv calls so far: a delivery pass that read nothing ends the delivery loop
+  bool LastReceiveFilled = false; // the last recv filled its buffer: more may wait
 };
