@@ -109,6 +109,7 @@ TEST(SocketTransfer, AFileSegmentSendsExactlyItsBytesAndAShortFileEndsTheConnect
   for (const Case& c : cases) {
     tProbeListener server;
     tProbeSocket client;
+    client.LingerOnOff = wsLingerOff; // a short file's close must not reset what is on its way
     tProbeSocket* receiver = ConnectPair(server, client);
     ASSERT_NE(receiver, nullptr);
     receiver->CollectReceived();
