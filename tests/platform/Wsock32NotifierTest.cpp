@@ -242,4 +242,42 @@ TEST_F(Wsock32Notifier, ManyConnectionsClosedOnWorkerThreadsWhileTrafficFlows) {
     worker.join();
 }
 
+// A cancel that succeeds guarantees the caller's buffer is never written and nothing is posted, so the
+// caller may free both at once.
+TEST_F(Wsock32Notifier, ACancelledLookUpNeverWritesNorPosts) {
+  constexpr UINT kLookupMessage = WM_USER + 2;
+  const std::vector<char> untouched(MAXGETHOSTSTRUCT, '\x5A');
+  std::vector<std::vector<char>> buffers(40, untouched);
+  std::vector<WPARAM> finished;
+  std::vector<size_t> cancelled;
+  auto lookUp = [&](std::vector<char>& buffer) {
+    return ws.WSAAsyncGetHostByName(Window.Handle, kLookupMessage, "localhost", buffer.data(),
+                                    MAXGETHOSTSTRUCT);
+  };
+  for (size_t i = 0; i < buffers.size(); ++i) {
+    HANDLE task = lookUp(buffers[i]);
+    ASSERT_NE(task, nullptr);
+    if (ws.WSACancelAsyncRequest(task) == 0) {
+      cancelled.push_back(i);
+      EXPECT_EQ(ws.WSACancelAsyncRequest(task), SOCKET_ERROR) << "cancelled twice";
+    } else {
+      finished.push_back(reinterpret_cast<WPARAM>(task));
+    }
+    EXPECT_EQ(ws.WSAGetLastError(), WSAEALREADY);
+  }
+  EXPECT_EQ(ws.WSACancelAsyncRequest(reinterpret_cast<HANDLE>(uintptr_t{7})), SOCKET_ERROR);
+  EXPECT_EQ(ws.WSAGetLastError(), WSAEINVAL);
+  // Finished look-ups posted before their cancel failed; a later look-up's reply comes after all of them.
+  std::vector<char> last(MAXGETHOSTSTRUCT);
+  WPARAM final = reinterpret_cast<WPARAM>(lookUp(last));
+  std::vector<WPARAM> replied;
+  for (std::optional<MSG> msg; (msg = Window.NextMessage()) && msg->wParam != final;) {
+    EXPECT_EQ(msg->message, kLookupMessage);
+    replied.push_back(msg->wParam);
+  }
+  EXPECT_EQ(replied, finished);
+  for (size_t i : cancelled)
+    EXPECT_EQ(buffers[i], untouched) << i;
+}
+
 } // namespace
