@@ -32,8 +32,9 @@ public:
     return std::make_unique<tHandler>(thread);
   }
 
-  // Every socket operation below runs on the main thread, which owns the socket; the worker reaches them
-  // through its synchronized call. IsDone, IsConnected and the flags may be read from any thread.
+  // Every socket operation below runs on the main thread, which owns the socket: the listener adopts the
+  // connection there, and the data notification processes the request as soon as it is complete. IsDone,
+  // IsConnected and the flags may be read from any thread.
   virtual bool IsDone() const;
   virtual void ProcessRequest();
   virtual void TakeSocket(SOCKET handle, tWSListener& listener);
@@ -52,7 +53,7 @@ public:
   // The worker: the bytes that arrived after dispatch and were not handed on yet. Taking them lets reading go
   // on where it waited for the producer.
   std::string TakeLaterBytes();
-  // Milliseconds since a byte last moved either way or the state last changed.
+  // Milliseconds since the last progress: bytes of the request in, bytes of the reply out, a change of state.
   DWORD MillisecondsWithoutProgress() const;
 
   tWSListener* Listener = nullptr; // borrowed; used on the main thread only
