@@ -11,7 +11,7 @@ git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
 
 status=0
 passed=0
