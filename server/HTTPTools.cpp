@@ -45,6 +45,17 @@ int32_t LengthValue(std::string_view rest) {
   return digits > 0 && pos == rest.size() ? static_cast<int32_t>(value) : -1;
 }
 
+// The next line of text from pos on: it ends at CR LF, a lone LF or a lone CR. Advances pos past the line
+// break.
+std::string_view NextLine(std::string_view text, size_t& pos) {
+  const size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
+  const std::string_view line = text.substr(pos, end - pos);
+  pos = end + 1;
+  if (end < text.size() && text[end] == '\r' && pos < text.size() && text[pos] == '\n')
+    ++pos;
+  return line;
+}
+
 // A header line named Content-Length: the name, then blanks or ":" (so Content-Lengthy is another header).
 bool IsLengthLine(std::string_view line) {
   if (!StartsWithNoCase(line, kContentLengthName))
@@ -57,18 +68,15 @@ bool IsLengthLine(std::string_view line) {
 
 tDeclaredLength DeclaredLength(std::string_view header) {
   tDeclaredLength result;
-  size_t pos = header.find_first_of("\r\n"); // the request line is no header line
+  size_t pos = 0;
+  NextLine(header, pos); // the request line is no header line
   while (pos < header.size()) {
-    while (pos < header.size() && (header[pos] == '\r' || header[pos] == '\n'))
-      ++pos;
-    const size_t end = std::min(header.find_first_of("\r\n", pos), header.size());
-    const std::string_view line = header.substr(pos, end - pos);
+    const std::string_view line = NextLine(header, pos);
     if (IsLengthLine(line)) {
       result.Present = true;
       result.Value = LengthValue(line.substr(kContentLengthName.size()));
       return result;
     }
-    pos = end;
   }
   return result;
 }
@@ -112,31 +120,12 @@ tRequestLine ParseRequestLine(const std::string& received) {
   return request;
 }
 
-namespace {
-
-// The next line of text from pos on: it ends at CR LF, a lone LF or a lone CR. Advances pos past the line
-// break.
-std::string NextLine(const std::string& text, size_t& pos) {
-  const size_t end = text.find_first_of("\r\n", pos);
-  std::string line = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-  if (end == std::string::npos) {
-    pos = text.size();
-    return line;
-  }
-  pos = end + 1;
-  if (text[end] == '\r' && pos < text.size() && text[pos] == '\n')
-    ++pos;
-  return line;
-}
-
-} // namespace
-
 std::string HeaderValue(const std::string& received, const std::string& name) {
   const std::string key = Trim(UpperCase(name));
   const std::string text = received.substr(0, received.find('\0'));
   size_t pos = 0;
   while (pos < text.size()) {
-    const std::string line = NextLine(text, pos);
+    const std::string_view line = NextLine(text, pos);
     if (UpperCase(line).compare(0, key.size(), key) != 0)
       continue;
     const std::string trimmed = Trim(line);

@@ -63,7 +63,7 @@ public:
 
   std::atomic<bool> AllSent{false};
   mutable std::mutex
-      ReceivedLock;           // guards Received, ForwardPos (appended on the main thread, read by the worker)
+      ReceivedLock;           // guards Received, ForwardPos, Later, ReadingPaused (main thread and worker)
   std::string Received;       // the request as dispatched: later bytes go to Later
   int32_t ForwardPos = 1;     // 1-based: the first byte not yet handed to the producer
   std::string Later;          // bytes after dispatch that the producer has not taken yet
@@ -77,7 +77,7 @@ public:
   std::unique_ptr<tWSIOBase> Producer;
   HANDLE ConnectedEvent = nullptr;
   HANDLE ClosedEvent = nullptr;
-  // Auto-reset; set whenever bytes arrive, everything is sent, the reply completes or the state changes.
+  // Auto-reset; set when the exchange is done, later bytes arrive, dispatch fails or the state changes.
   HANDLE WakeEvent = nullptr;
   // Creating the producer or its first HandleData failed: the connection ends.
   std::atomic<bool> DispatchFailed{false};

@@ -80,21 +80,15 @@ void tWSIO_STD::Serve() {
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return SendNotFound();
-  DWORD high = 0;
-  SetLastError(0);
-  const DWORD low = GetFileSize(file, &high);
-  const uint64_t size = low == INVALID_FILE_SIZE && GetLastError() != 0 ? 0 : (uint64_t{high} << 32) | low;
+  const uint64_t size = FileSizeOf(file).value_or(0);
   if (size > kSmallFileBytes) {
     SendReply(StatusHeaders(200) + ContentTypeHeader(ExtensionOf(fileName)) +
               ContentLengthHeader(static_cast<int64_t>(size)) + "\r\n");
     return Handler.QueueFile(file, size);
   }
-  std::string body(static_cast<size_t>(size), '\0');
-  DWORD got = 0;
-  const bool read = size > 0 && ReadFile(file, body.data(), static_cast<DWORD>(size), &got, nullptr);
-  CloseHandle(file);
   // An empty file is answered as a missing one; one that shrank since its size was taken sends what it had.
-  body.resize(read ? got : 0);
+  const std::string body = ReadOpenFile(file, size);
+  CloseHandle(file);
   if (body.empty())
     return SendNotFound();
   SendReply(StatusHeaders(200) + ContentTypeHeader(ExtensionOf(fileName)) +

@@ -32,19 +32,6 @@ private:
   HANDLE Handle;
 };
 
-std::optional<uint64_t> FileSizeFromEnd(HANDLE file) {
-  LONG high = 0;
-  SetLastError(NO_ERROR);
-  DWORD low = SetFilePointer(file, 0, &high, FILE_END);
-  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
-    return std::nullopt;
-  }
-  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
-    return std::nullopt;
-  }
-  return (static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low;
-}
-
 } // namespace
 
 std::string Trim(std::string_view text) {
@@ -130,18 +117,18 @@ int32_t TrimmedIntOrDefault(std::string_view text, int32_t defaultValue) {
   return ParseInteger(Trim(text)).value_or(defaultValue);
 }
 
-std::string ReadWholeFile(const std::string& fileName) {
-  HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return {};
+std::optional<uint64_t> FileSizeOf(HANDLE file) {
+  DWORD high = 0;
+  SetLastError(NO_ERROR);
+  const DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+    return std::nullopt;
   }
-  tFileCloser closer(file);
-  std::optional<uint64_t> size = FileSizeFromEnd(file);
-  if (!size || *size == 0) {
-    return {};
-  }
-  std::string content(static_cast<size_t>(*size), '\0');
+  return (uint64_t{high} << 32) | low;
+}
+
+std::string ReadOpenFile(HANDLE file, uint64_t size) {
+  std::string content(static_cast<size_t>(size), '\0');
   size_t done = 0;
   while (done < content.size()) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 30));
@@ -154,6 +141,16 @@ std::string ReadWholeFile(const std::string& fileName) {
   // A file that shrank while being read gives what it still had, not trailing zero bytes.
   content.resize(done);
   return content;
+}
+
+std::string ReadWholeFile(const std::string& fileName) {
+  HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  tFileCloser closer(file);
+  return ReadOpenFile(file, FileSizeOf(file).value_or(0));
 }
 
 int32_t MinOf(int32_t a, int32_t b) {

@@ -25,6 +25,10 @@ std::string WithTrailingSeparator(std::string_view path);
 int32_t TrimmedIntOrDefault(std::string_view text, int32_t defaultValue);
 // The whole file as bytes; empty when it cannot be opened.
 std::string ReadWholeFile(const std::string& fileName);
+// The size of an open file; nullopt when it cannot be taken.
+std::optional<uint64_t> FileSizeOf(HANDLE file);
+// Up to size bytes of an open file from its current position; fewer where it ends sooner.
+std::string ReadOpenFile(HANDLE file, uint64_t size);
 int32_t MinOf(int32_t a, int32_t b);
 // 0 to 15 for a hexadecimal digit in either case, 0 for anything else.
 int32_t HexDigitValue(char c);

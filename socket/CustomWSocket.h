@@ -175,6 +175,10 @@ protected:
   void TryToSend();
   void AppendToSendQueue(const void* data, int length);
   void FreeSendQueue();
+  // Send's rule: only a connected socket queues anything; otherwise error 10057 is reported.
+  bool CheckConnectedForSend();
+  // Writes what the system takes of the queue; the data-sent notification for an emptied queue is posted.
+  void SendQueued();
   enum TFileStep { fsRead, fsSent, fsWait };
   // Moves the front file block's next bytes on: read into its storage (fsRead), sent straight from the file
   // (fsSent), or nothing more for now (fsWait: the socket is full, or the connection ended).

@@ -8,23 +8,32 @@
 #include "socket/WinsockAPI.h"
 
 int TCustomWSocket::Send(const void* data, int length) {
-  if (State() != wsConnected) {
-    wsock::WSASetLastError(WSAENOTCONN);
-    ReportSocketError("Send");
+  if (!CheckConnectedForSend()) {
     return -1;
   }
   FAllSent.store(false, std::memory_order_release);
-  int result = 0;
   if (length > 0) {
-    result = length;
     AppendToSendQueue(data, length);
   }
+  SendQueued();
+  return std::max(length, 0);
+}
+
+bool TCustomWSocket::CheckConnectedForSend() {
+  if (State() == wsConnected) {
+    return true;
+  }
+  wsock::WSASetLastError(WSAENOTCONN);
+  ReportSocketError("Send");
+  return false;
+}
+
+void TCustomWSocket::SendQueued() {
   TryToSend();
   if (AllSent()) {
     // Never from inside Send: the caller may not expect its handler to run before Send returns.
     PostMessageA(FWindowHandle, MsgSocketEvent, SocketHandle(), WSAMAKESELECTREPLY(FD_WRITE, 0));
   }
-  return result;
 }
 
 int TCustomWSocket::SendText(const std::string& text) {
@@ -33,19 +42,14 @@ int TCustomWSocket::SendText(const std::string& text) {
 
 void TCustomWSocket::SendFileSegment(HANDLE file, uint64_t offset, uint64_t length) {
   auto block = std::make_unique<TBuffer>(file, offset, length); // closes the file whatever happens next
-  if (State() != wsConnected) {
-    wsock::WSASetLastError(WSAENOTCONN);
-    ReportSocketError("Send");
+  if (!CheckConnectedForSend()) {
     return;
   }
   FAllSent.store(false, std::memory_order_release);
   if (length > 0) {
     SendQueue.push_back(std::move(block));
   }
-  TryToSend();
-  if (AllSent()) {
-    PostMessageA(FWindowHandle, MsgSocketEvent, SocketHandle(), WSAMAKESELECTREPLY(FD_WRITE, 0));
-  }
+  SendQueued();
 }
 
 void TCustomWSocket::AppendToSendQueue(const void* data, int length) {

@@ -1,8 +1,6 @@
 // IPv4 sockets and epoll for the built-in sockets module; see net.h.
 #include "platform/src/posix/net.h"
 
-#include <algorithm>
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
@@ -313,10 +311,9 @@ Result Send(int fd, const void* data, size_t length, int flags) {
 }
 
 Result SendFile(int fd, int fileFd, uint64_t offset, size_t length) {
-  constexpr size_t kMostPerCall = 0x7ffff000; // what the system moves in one call at most
   off_t position = static_cast<off_t>(offset);
   for (;;) {
-    ssize_t sent = ::sendfile(fd, fileFd, &position, std::min(length, kMostPerCall));
+    ssize_t sent = ::sendfile(fd, fileFd, &position, length); // moves at most 0x7ffff000 bytes a call
     if (sent >= 0)
       return Value(sent);
     if (errno != EINTR)
