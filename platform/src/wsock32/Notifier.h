@@ -36,8 +36,9 @@ public:
   void AfterReceive(SOCKET handle, Socket& s, bool filledBuffer);
   void BeforeSend(Socket& s) { s.Marks &= ~FD_WRITE; }
   void AfterSend(SOCKET handle, Socket& s, bool spaceRanOut);
-  // After an accept took a connection (or found none): posts again while more wait.
-  void AfterAccept(SOCKET handle, Socket& s);
+  // After an accept took a connection (or failed): posts again while more wait, also when the notifier could
+  // not take them ahead (no descriptor left), so that the caller's next accept meets that error itself.
+  void AfterAccept(SOCKET handle, Socket& s, bool failed);
   // A connect attempt ended (error 0 for success), seen by the caller or the notifier.
   void ConnectEnded(SOCKET handle, Socket& s, int error);
 

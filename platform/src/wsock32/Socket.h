@@ -61,7 +61,7 @@ public:
 
   // Connections accepted ahead of the caller (listening sockets registered for FD_ACCEPT).
   std::deque<PendingConnection> Backlog;
-  bool KernelMayHoldMore = false; // the backlog was full when the notifier stopped accepting
+  bool KernelMayHoldMore = false; // the notifier stopped accepting on a full backlog or a failed accept
 
   bool IsStream() const { return Type == 1; }
   bool Registered() const { return Mask != 0 && !Closed; }

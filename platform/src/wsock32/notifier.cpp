@@ -152,7 +152,10 @@ uint32_t Notifier::ListenerEvents(Socket& s, uint32_t ready) {
   if (!(ready & (net::kReadyIn | net::kReadyError)) || !(s.Mask & FD_ACCEPT))
     return 0;
   FillBacklog(s);
-  if (!s.Backlog.empty() && Take(s, FD_ACCEPT))
+  // A connection the notifier could not take (no descriptor left) is reported all the same, as Winsock
+  // would: the caller's own accept then meets the error and can wait for descriptors, where silence would
+  // leave the connection queued until another one arrives.
+  if ((!s.Backlog.empty() || s.KernelMayHoldMore) && Take(s, FD_ACCEPT))
     return FD_ACCEPT;
   return 0;
 }
@@ -271,7 +274,7 @@ void Notifier::AfterSend(SOCKET handle, Socket& s, bool spaceRanOut) {
   s.Enabled |= FD_WRITE;
 }
 
-void Notifier::AfterAccept(SOCKET handle, Socket& s) {
+void Notifier::AfterAccept(SOCKET handle, Socket& s, bool failed) {
   if (!s.Registered() || !(s.Mask & FD_ACCEPT)) {
     s.Enabled |= FD_ACCEPT;
     return;
@@ -279,7 +282,10 @@ void Notifier::AfterAccept(SOCKET handle, Socket& s) {
   if (s.KernelMayHoldMore)
     FillBacklog(s);
   s.Marks &= ~FD_ACCEPT;
-  if (s.Backlog.empty()) {
+  // Connections the kernel still holds raise no new edge: unless the caller just met the error, it hears of
+  // them now or never.
+  const bool leftInKernel = s.KernelMayHoldMore && !failed;
+  if (s.Backlog.empty() && !leftInKernel) {
     s.Enabled |= FD_ACCEPT;
     return;
   }

@@ -205,13 +205,13 @@ SOCKET WSAAPI ws_accept(SOCKET handle, sockaddr* addr, int* addrlen) {
       return net::Result{accepted.Fd, accepted.Error};
     });
     if (accepted.Error != 0) {
-      notifier.AfterAccept(handle, *s);
+      notifier.AfterAccept(handle, *s, true);
       WinsockFail(s->Closed ? WSAEINTR : accepted.Error);
       return INVALID_SOCKET;
     }
     taken = PendingConnection{accepted.Fd, accepted.Peer};
   }
-  notifier.AfterAccept(handle, *s);
+  notifier.AfterAccept(handle, *s, false);
   bool nonBlocking = s->NonBlocking;
   lock.unlock();
   SOCKET client = AddSocket(taken.Fd, SOCK_STREAM, SocketPhase::Connected, nonBlocking);
