@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 #include "platform/rtl/sysutils.h"
@@ -10,6 +11,8 @@ namespace {
 
 struct SyncRequest {
   const std::function<void()>* Method = nullptr;
+  // A queued call owns its method and its request; nobody waits for it.
+  std::function<void()> Owned;
   std::exception_ptr Error; // guarded by SyncState::Lock
   bool Done = false;        // guarded by SyncState::Lock
   // Its own, so a finished call wakes only the thread that waits for it.
@@ -195,6 +198,30 @@ void TThread::Synchronize(const std::function<void()>& method) {
     std::rethrow_exception(request.Error);
 }
 
+void TThread::Queue(std::function<void()> method) {
+  if (IsMainThread()) {
+    method();
+    return;
+  }
+  SyncState& sync = Sync();
+  auto owned = std::make_unique<SyncRequest>();
+  owned->Owned = std::move(method);
+  owned->Method = &owned->Owned;
+  SyncRequest* request = owned.release(); // owned by the queue from here on: CheckSynchronize frees it
+  {
+    std::lock_guard<std::mutex> guard(sync.Lock);
+    sync.Pending.push_back(request);
+  }
+  SetEvent(sync.Queued);
+  if (!PostMessageA(sync.Window, kSynchronizeMessage, 0, 0)) {
+    const DWORD error = GetLastError();
+    if (Withdraw(sync, request)) {
+      owned.reset(request);
+      RaiseLastOSError(error);
+    }
+  }
+}
+
 void TThread::CheckSynchronize() {
   if (!IsMainThread())
     return;
@@ -208,12 +235,16 @@ void TThread::CheckSynchronize() {
       request = sync.Pending.front();
       sync.Pending.pop_front();
     }
+    // A queued call is owned by the queue until it ran; nobody is left to hear of its exception.
+    const std::unique_ptr<SyncRequest> queued(request->Owned ? request : nullptr);
     std::exception_ptr error;
     try {
       (*request->Method)();
     } catch (...) {
       error = std::current_exception();
     }
+    if (queued)
+      continue;
     std::lock_guard<std::mutex> guard(sync.Lock);
     request->Error = std::move(error); // no reference stays here: the caller alone ends the exception
     request->Done = true;

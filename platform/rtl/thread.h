@@ -45,6 +45,9 @@ public:
   // other thread by a message to the main thread, so a loop of the main thread must be running. An
   // exception thrown by method is thrown again here.
   static void Synchronize(const std::function<void()>& method);
+  // Like Synchronize, without waiting: method runs later on the main thread, in order with synchronized
+  // calls (directly on the main thread). An exception it throws is lost.
+  static void Queue(std::function<void()> method);
   // Runs the synchronized calls waiting now; main thread only (its loops do this by dispatching).
   static void CheckSynchronize();
   static bool IsMainThread();
