@@ -1,10 +1,8 @@
-// The worker of one accepted connection: adopts it, waits for the request, sees the reply out, closes.
+// The worker of one accepted connection: hands later bytes to the producer, sees the reply out, and ends the
+// connection.
 #pragma once
 
-#include <atomic>
-#include <functional>
 #include <memory>
-#include <string>
 
 #include "platform/rtl/thread.h"
 #include "platform/win32.h"
@@ -19,8 +17,6 @@ public:
   tWSHThread(tWSHandlerClass handlerClass, tWSListener& listener, SOCKET socket);
   ~tWSHThread() override;
 
-  // Runs f on the main thread, directly when called there; an exception of f is raised again here.
-  void RunOnMainThread(const std::function<void()>& f);
   // On the main thread, before Resume: the handler adopts the connection there, so nothing the peer does
   // can fall before its notifications, and the worker need not call over for it.
   void Adopt();
@@ -34,21 +30,19 @@ public:
   // A reader is never cut off sooner than this, whatever the ConnectTimeout.
   static constexpr DWORD kMinProgressWaitMs = 1000;
 
-  std::unique_ptr<tWSHandler> Handler; // created and destroyed on the main thread
+  // Created on the main thread, handed back to it to be destroyed there.
+  std::unique_ptr<tWSHandler> Handler;
   const SOCKET Socket;
   tWSListener* const Listener; // borrowed; used on the main thread only, during adoption
   // The listener while it lives (nullptr afterwards); read on the main thread only.
   const std::shared_ptr<tWSListener*> ListenerAlive;
-  sockaddr_in PeerSockAddr{}; // written during adoption, read-only afterwards
-  std::string RemoteAddr;     // likewise
-  std::atomic<bool> SendConnectionClose{false};
-  bool Adopted = false; // written by Adopt before the thread starts
 
 protected:
   void Execute() override;
 
 private:
   void Serve(DWORD timeout);
-  void CloseGracefully(DWORD timeout);
+  void AwaitPeerClose(DWORD timeout);
+  void HandOver();
   DWORD Timeout() const;
 };

@@ -5,7 +5,6 @@
 #include "platform/rtl/sysutils.h"
 #include "server/HTTPTools.h"
 #include "server/ProducerTable.h"
-#include "server/WSHThread.h"
 #include "server/WSIOBase.h"
 #include "server/WSListener.h"
 #include "socket/WinsockAPI.h"
@@ -17,73 +16,45 @@ const char* const kNoHandlerReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLE
 const char* const kNotDoneReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NOT DONE YET :(";
 constexpr int kReadBufferSize = 64 * 1024;
 
-HANDLE NewEvent(bool manualReset, bool initiallySet) {
-  HANDLE event = CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr);
-  if (event == nullptr)
-    RaiseLastOSError();
-  return event;
-}
-
-void CloseEvent(HANDLE& event) {
-  if (event != nullptr)
-    CloseHandle(event);
-  event = nullptr;
-}
-
-// ProcessRequest stays pending until the request has been dispatched, whichever way the call ends.
-class tPendingUntilTaken {
-public:
-  explicit tPendingUntilTaken(tWSHandler& handler) : Handler(handler) { Handler.ProcessPending = false; }
-  ~tPendingUntilTaken() { Handler.ProcessPending = !Handler.RequestTaken; }
-  tPendingUntilTaken(const tPendingUntilTaken&) = delete;
-  tPendingUntilTaken& operator=(const tPendingUntilTaken&) = delete;
-
-private:
-  tWSHandler& Handler;
-};
-
 } // namespace
 
-tWSHandler::tWSHandler(tWSHThread& thread) : Thread(thread) {
+tWSHandler::tWSHandler(tMainThreadRunner runOnMainThread) : RunOnMainThread(runOnMainThread) {
   // Replies are files: blocks this large cost one system call per block instead of one per Ethernet frame.
   SendBlockSize = kReplyBlockSize;
-  WakeEvent = NewEvent(false, false);
+  WakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (WakeEvent == nullptr)
+    RaiseLastOSError();
 }
 
 tWSHandler::~tWSHandler() {
   // No notification may reach the members below once they start to go.
   UnbindWindow();
-  CloseEvent(ConnectedEvent);
-  CloseEvent(ClosedEvent);
   Producer.reset();
-  CloseEvent(WakeEvent);
-}
-
-bool tWSHandler::IsDone() const {
-  return (RequestTaken && AllSent && ResponseComplete) || !IsConnected();
+  CloseHandle(WakeEvent);
 }
 
 void tWSHandler::TakeSocket(SOCKET handle, tWSListener& listener) {
-  ConnectedEvent = NewEvent(true, false);
-  CloseEvent(ClosedEvent);
   Listener = &listener;
-  Settings = listener.Settings;
-  ProcessPending = true;
-  RequestTaken = false;
-  ResponseComplete = false;
+  Dispatched.Settings = listener.Settings;
   NoteProgress();
   // An accepted socket does not linger, so closing leaves the system to deliver what it still holds; left
   // unset, adoption makes no call to say so again.
   LingerOnOff = wsLingerNoSet;
   Dup(handle);
-  // Made here, on the thread that changes the state, so that no change can fall before it exists.
-  ClosedEvent = NewEvent(true, !IsConnected());
+  LearnPeer();
+}
+
+// A peer whose address cannot be read any more is 0.0.0.0; the request is served all the same.
+void tWSHandler::LearnPeer() {
+  int length = sizeof Dispatched.PeerSockAddr;
+  if (GetPeerSockAddr(reinterpret_cast<sockaddr*>(&Dispatched.PeerSockAddr), length) != 0)
+    Dispatched.PeerSockAddr = sockaddr_in{};
+  Dispatched.RemoteAddr = IPToStr(SwapBytes32(Dispatched.PeerSockAddr.sin_addr.s_addr));
 }
 
 void tWSHandler::ProcessRequest() {
-  tPendingUntilTaken pending(*this);
   // Also run from the peer's close notification: one request, one dispatch.
-  if (RequestTaken || !IsConnected())
+  if (Phase != phReading)
     return;
   switch (Reader.Examine(Received)) {
   case rvNeedMore:
@@ -95,56 +66,49 @@ void tWSHandler::ProcessRequest() {
   }
 }
 
-// A producer that fails to start ends the connection: the worker closes it.
+// A producer that fails to start ends the connection.
 void tWSHandler::DispatchIfComplete() {
-  if (!ProcessPending)
-    return;
   try {
     ProcessRequest();
   } catch (const std::exception&) {
-    DispatchFailed = true;
+    if (Phase != phClosed)
+      SetPhase(phFailed);
   }
 }
 
 void tWSHandler::DispatchRequest() {
   const tRequestLine& line = Reader.Line;
-  Method = line.Method;
-  Version = line.Version;
-  URL = line.URL;
-  Path = line.Path;
-  Query = line.Query;
-  Thread.SendConnectionClose = UpperCase(GetHeader("Connection")) != "CLOSE";
-
-  const int32_t chosen = ChooseVDir(*Settings, Path);
-
-  ResponseComplete = true;
-  AllSent = false;
-  if (chosen < 0) {
-    SendText(kNoHandlerReply);
-  } else if (const tWSIOClass producerClass = ProducerClassOf(Settings->VDirs[chosen].Kind)) {
-    ResponseComplete = false;
-    Producer = producerClass(*this, Settings->VDirs[chosen]);
-    {
-      std::lock_guard<std::mutex> lock(ReceivedLock);
-      ForwardPos = static_cast<int32_t>(Received.size()) + 1;
-    }
-    Producer->HandleData(Received);
-  } else {
-    SendText(kNotDoneReply);
+  Dispatched.Method = line.Method;
+  Dispatched.Version = line.Version;
+  Dispatched.URL = line.URL;
+  Dispatched.Path = line.Path;
+  Dispatched.Query = line.Query;
+  {
+    std::lock_guard<std::mutex> lock(ReceivedLock);
+    Dispatched.Received.swap(Received);
   }
-  RequestTaken = true;
+  Dispatched.SendConnectionClose = UpperCase(Dispatched.Header("Connection")) != "CLOSE";
+
+  const int32_t chosen = ChooseVDir(*Dispatched.Settings, Dispatched.Path);
+  const tWSIOClass producerClass =
+      chosen < 0 ? nullptr : ProducerClassOf(Dispatched.Settings->VDirs[chosen].Kind);
+  if (producerClass == nullptr) {
+    SendText(chosen < 0 ? kNoHandlerReply : kNotDoneReply);
+    return Complete();
+  }
+  Producer = producerClass(*this, Dispatched.Settings->VDirs[chosen]);
+  SetPhase(phProducing);
+  Producer->HandleData(Dispatched.Received);
 }
 
 // A request that cannot be read, or too much to hold before dispatch: answer with the status and close; later
 // bytes are dropped.
 void tWSHandler::Refuse(int32_t code) {
-  Thread.SendConnectionClose = true;
-  ResponseComplete = true;
-  AllSent = false;
+  Dispatched.SendConnectionClose = true;
   // The one status the table does not know stays here, so producers' own lookups keep their answer.
   const std::string reason = code == 431 ? "Request Header Fields Too Large" : ReasonPhrase(code);
   SendText(StatusHeaderLines(code, reason, true) + tWSIOBase::ContentLengthHeader(0) + "\r\n");
-  RequestTaken = true;
+  Complete();
 }
 
 int32_t tWSHandler::ChooseVDir(const tListenerData& settings, const std::string& path) {
@@ -154,17 +118,15 @@ int32_t tWSHandler::ChooseVDir(const tListenerData& settings, const std::string&
   return FindLongestPrefix(UpperCase(path), prefixes);
 }
 
-std::string tWSHandler::GetHeader(const std::string& name) const {
-  return HeaderValue(Received, name);
-}
-
 void tWSHandler::QueueReply(const std::string& text) {
-  Thread.RunOnMainThread([this, &text] { QueueOnMainThread(text); });
+  RunOnMainThread([this, &text] {
+    if (IsConnected())
+      SendText(text);
+  });
 }
 
 void tWSHandler::QueueFile(HANDLE file, uint64_t length) {
-  Thread.RunOnMainThread([this, file, length] {
-    AllSent = false;
+  RunOnMainThread([this, file, length] {
     if (IsConnected())
       SendFileSegment(file, 0, length);
     else
@@ -172,17 +134,26 @@ void tWSHandler::QueueFile(HANDLE file, uint64_t length) {
   });
 }
 
-void tWSHandler::QueueOnMainThread(const std::string& text) {
-  AllSent = false;
-  if (IsConnected())
-    SendText(text);
+void tWSHandler::MarkResponseComplete() {
+  RunOnMainThread([this] { Complete(); });
 }
 
-// The worker is woken only for what it acts on: the end of the exchange, later bytes, a change of state.
-void tWSHandler::MarkResponseComplete() {
-  ResponseComplete = true;
-  if (IsDone())
-    Wake();
+// Main thread: the reply is complete; it ends once it is out.
+void tWSHandler::Complete() {
+  if (Phase != phReading && Phase != phProducing)
+    return;
+  SetPhase(phSending);
+  EndWhenAllSent();
+}
+
+// The whole reply is out: the sending side ends at once, and a peer that ended its own already is done with.
+void tWSHandler::EndWhenAllSent() {
+  if (Phase != phSending || !AllSent())
+    return;
+  SetPhase(phSent);
+  Shutdown(1);
+  if (PeerHalfClosed)
+    Close();
 }
 
 std::string tWSHandler::TakeLaterBytes() {
@@ -217,22 +188,21 @@ bool tWSHandler::FireDataAvailable(WORD /*error*/) {
   if (read <= 0)
     return true;
   const bool later = TakeReceived(ReadBuffer.get(), static_cast<size_t>(read));
-  // Dispatched here, as soon as the request is complete: the worker need not call over for it, and later
-  // bytes go to the producer instead of piling up before it exists.
-  DispatchIfComplete();
-  // Once the request is taken only the reply's progress counts: a client that drips bytes while it never
-  // reads is still cut off.
-  if (!RequestTaken)
+  if (later)
+    return Wake(), true;
+  // Dispatched here, as soon as the request is complete: later bytes then go to the producer instead of
+  // piling up before it exists. Until then the request's bytes count as progress; afterwards only the
+  // reply's do, so a client that drips bytes while it never reads is still cut off.
+  if (Phase == phReading)
     NoteProgress();
-  if (later || DispatchFailed || IsDone())
-    Wake();
+  DispatchIfComplete();
   return true;
 }
 
 // After dispatch the producer takes the later bytes; while it holds too many, the socket is left unread (and
 // its read notifications off) so the client waits, and nothing is dropped.
 bool tWSHandler::WaitForProducer() {
-  if (!RequestTaken || !Producer)
+  if (Phase == phReading || !Producer)
     return false;
   std::lock_guard<std::mutex> lock(ReceivedLock);
   if (Later.size() < kMaxLaterBytes)
@@ -245,31 +215,25 @@ bool tWSHandler::WaitForProducer() {
 }
 
 bool tWSHandler::TakeReceived(const char* bytes, size_t count) {
+  BytesRead += count;
   std::lock_guard<std::mutex> lock(ReceivedLock);
   // Each read is examined at once, so what is held before dispatch stays within the reader's bounds and one
   // read more.
-  if (!RequestTaken) {
+  if (Phase == phReading) {
     Received.append(bytes, count);
     return false;
   }
-  // Without a producer (an error reply, a refusal) nothing takes them: they are dropped.
-  if (!Producer)
+  // Without a producer (an error reply, a refusal) or once the exchange is over, nothing takes them: dropped.
+  if (!Producer || (Phase != phProducing && Phase != phSending))
     return false;
   Later.append(bytes, count);
   return true;
 }
 
 void tWSHandler::FireDataSent(WORD error) {
-  if (error == 0)
-    AllSent = true;
-  // The whole reply is out: the sending side ends here at once, saving the worker a call to this thread.
-  if (IsDone() && IsConnected() && !SendingShutDown) {
-    SendingShutDown = true;
-    Shutdown(1);
-  }
   NoteProgress();
-  if (IsDone())
-    Wake();
+  if (error == 0)
+    EndWhenAllSent();
 }
 
 void tWSHandler::FireSendData(int32_t /*bytesSent*/) {
@@ -277,37 +241,42 @@ void tWSHandler::FireSendData(int32_t /*bytesSent*/) {
 }
 
 void tWSHandler::FireChangeState(TSocketState /*oldState*/, TSocketState newState) {
-  Connected = newState == wsConnected;
   if (newState == wsConnected) {
-    if (ConnectedEvent != nullptr)
-      SetEvent(ConnectedEvent);
-  } else {
-    if (ClosedEvent != nullptr)
-      SetEvent(ClosedEvent);
-    if (Producer)
-      Producer->ConnectionLost();
+    if (Phase == phClosed)
+      SetPhase(phReading);
+    return;
   }
-  NoteProgress();
-  Wake();
+  if (Phase == phClosed)
+    return;
+  SetPhase(phClosed);
+  if (Producer)
+    Producer->ConnectionLost();
 }
 
-// A client may half-close right after its request: the request is answered all the same, and the worker
-// closes once the reply is out or makes no progress for the time-out.
+// A client may half-close right after its request: the request is answered all the same, and the connection
+// ends once the reply is out or the worker sees no progress for the time-out.
 void tWSHandler::HandlePeerClose(WORD error) {
   if (error == 0 && IsConnected()) {
     DispatchIfComplete();
-    if (RequestTaken && !IsDone()) {
-      PeerClosed = true;
-      Wake();
+    if (Phase == phProducing || Phase == phSending) {
+      PeerHalfClosed = true;
       return;
     }
   }
   TWSocket::HandlePeerClose(error);
 }
 
+// The worker acts only on the end of the connection: the phases before it move on without waking it (a
+// worker that sleeps through phSent sees it on its next pass).
+void tWSHandler::SetPhase(tConnectionPhase phase) {
+  Phase = phase;
+  NoteProgress();
+  if (phase >= phFailed)
+    Wake();
+}
+
 void tWSHandler::Wake() {
-  if (WakeEvent != nullptr)
-    SetEvent(WakeEvent);
+  SetEvent(WakeEvent);
 }
 
 void tWSHandler::NoteProgress() {

@@ -1,7 +1,6 @@
 #include "server/WSIOBase.h"
 
-#include "server/WSHThread.h"
-#include "server/WSHandler.h"
+#include "server/Connection.h"
 #include "settings/CoreAPITools.h"
 
 const std::array<tErrorCode, 40> ErrorCodes = {{
@@ -93,7 +92,7 @@ std::string StatusHeaderLines(int32_t code, const std::string& reason, bool send
   return headers;
 }
 
-tWSIOBase::tWSIOBase(tWSHandler& handler, const tVDirData& vdir)
+tWSIOBase::tWSIOBase(tConnection& handler, const tVDirData& vdir)
     : Handler(handler), VDir(vdir), Options(SplitLines(vdir.OtherText)) {}
 
 void tWSIOBase::ConnectionLost() {
@@ -107,7 +106,7 @@ void tWSIOBase::SendReply(const std::string& text) {
 }
 
 std::string tWSIOBase::StatusHeaders(int32_t code) const {
-  return StatusHeaderLines(code, Handler.Thread.SendConnectionClose);
+  return StatusHeaderLines(code, Handler.Request().SendConnectionClose);
 }
 
 std::string tWSIOBase::ContentLengthHeader(int64_t length) {

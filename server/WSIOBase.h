@@ -10,7 +10,7 @@
 
 #include "settings/ListenerData.h"
 
-class tWSHandler;
+class tConnection;
 
 // One row of the status table: a status code and its reason phrase.
 struct tErrorCode {
@@ -36,11 +36,11 @@ std::vector<std::string> SplitLines(const std::string& text);
 
 class tWSIOBase;
 // A producer class: its virtual constructor.
-using tWSIOClass = std::unique_ptr<tWSIOBase> (*)(tWSHandler& handler, const tVDirData& vdir);
+using tWSIOClass = std::unique_ptr<tWSIOBase> (*)(tConnection& handler, const tVDirData& vdir);
 
 class tWSIOBase {
 public:
-  tWSIOBase(tWSHandler& handler, const tVDirData& vdir);
+  tWSIOBase(tConnection& handler, const tVDirData& vdir);
   virtual ~tWSIOBase() = default;
   tWSIOBase(const tWSIOBase&) = delete;
   tWSIOBase& operator=(const tWSIOBase&) = delete;
@@ -51,7 +51,7 @@ public:
   virtual void HandleData(const std::string& text);
 
   template <class tProducer>
-  static std::unique_ptr<tWSIOBase> Create(tWSHandler& handler, const tVDirData& vdir) {
+  static std::unique_ptr<tWSIOBase> Create(tConnection& handler, const tVDirData& vdir) {
     return std::make_unique<tProducer>(handler, vdir);
   }
 
@@ -64,7 +64,7 @@ public:
   // The reply is complete.
   void Finish();
 
-  tWSHandler& Handler;
+  tConnection& Handler;              // the connection and its request
   std::atomic<bool> Connected{true}; // written by whichever thread sees the state change
   const tVDirData VDir;
   const std::vector<std::string> Options;

@@ -3,7 +3,7 @@
 #include "platform/win32.h"
 #include "server/HTTPTools.h"
 #include "server/Mime.h"
-#include "server/WSHandler.h"
+#include "server/Connection.h"
 #include "settings/CoreAPITools.h"
 
 namespace {
@@ -72,7 +72,7 @@ void tWSIO_STD::SendNotFound() {
 
 // The size is the one at opening: it is the length announced, whatever happens to the file afterwards.
 void tWSIO_STD::Serve() {
-  const std::string fileName = FileNameFor(Handler.Path, VDir.BasePath, GetOption("DefFile"));
+  const std::string fileName = FileNameFor(Handler.Request().Path, VDir.BasePath, GetOption("DefFile"));
   if (fileName.empty())
     return SendNotFound();
   // Folders and other non-files do not open.

@@ -62,22 +62,6 @@ TEST_F(StaticReplies, EachRequestGetsItsWholeReplyByKindPathAndConnectionHeader)
     EXPECT_EQ(Site->Exchange(c.request), c.reply) << c.request.substr(0, 80);
 }
 
-// The header may come in pieces, and a body is awaited until its declared length arrived.
-TEST_F(StaticReplies, ARequestIsAnsweredOnlyOnceItsHeaderAndBodyAreComplete) {
-  const std::vector<std::vector<std::string>> pieces = {
-      {"GET /hel", "lo.txt HTT", "P/1.0\r\n", "Host: x\r\n", "\r\n"},
-      {"POST /hello.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\nab", "cde"}};
-  for (const auto& request : pieces) {
-    auto client = Site->Send(request[0]);
-    ASSERT_TRUE(client);
-    for (size_t i = 1; i < request.size(); ++i) {
-      EXPECT_EQ(client->ReadSome(1, 50ms), "") << "answered before " << request[i];
-      ASSERT_TRUE(client->Send(request[i]));
-    }
-    EXPECT_EQ(client->ReadToEnd(), kHelloReply);
-  }
-}
-
 TEST_F(StaticReplies, BytesAfterDispatchDoNotRepeatTheReply) {
   auto client = Site->Send("POST /hello.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\nab");
   ASSERT_TRUE(client);

@@ -6,10 +6,14 @@
 #include <memory>
 #include <thread>
 
+#include "platform/rtl/thread.h"
 #include "server/ProducerTable.h"
 #include "server/WSIOBase.h"
+#include "server/WSIO_STD.h"
 #include "server/WSListener.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/SocketProbe.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/Wait.h"
 
 namespace {
@@ -28,6 +32,62 @@ TEST(WSHandler, ChoosesTheDirectoryByTheTrimmedVirtualPathOfTheTargetAsItStandsI
                {"ftp://host/cgi/", -1}};
   for (const Case& c : cases)
     EXPECT_EQ(tWSHandler::ChooseVDir(*settings, c.path), c.index) << c.path;
+}
+
+// The handler alone on this thread, without a worker: the bytes go in, in pieces, and what comes out is read.
+class WSHandlerServing : public ::testing::Test {
+protected:
+  WSHandlerServing() {
+    Site.WriteFile("hello.txt", "hello");
+    const auto settings = std::make_unique<tListenerData>();
+    settings->VDirs[settings->VDirCount++] = {"VD1", Site.Path(), "/", vkStatic, "", ""};
+    Listener.Configure(*settings);
+    Probe.Listener.OnSessionAvailable = [this](TCustomWSocket& socket, WORD) {
+      Handler = tWSHandler::Create<tWSHandler>(&TThread::Synchronize);
+      Handler->TakeSocket(socket.Accept(), Listener);
+    };
+  }
+
+  // After each piece but the last the handler has read it and still reads; then it answers, shuts its
+  // sending side and, once the client closed, is closed too.
+  std::string Exchange(const std::vector<std::string>& pieces) {
+    Handler.reset();
+    kwstest::tLoopbackPeer client;
+    if (!client.Connect(Probe.Port) || !kwstest::WaitUntil([&] { return Handler != nullptr; }))
+      return "(not adopted)";
+    size_t sent = 0;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      client.Send(pieces[i]);
+      sent += pieces[i].size();
+      if (!kwstest::WaitUntil([&] { return Handler->ReceivedCount() == sent; }))
+        return "(not read)";
+      if (i + 1 < pieces.size() && Handler->Phase != phReading)
+        return "(answered after " + std::to_string(sent) + " bytes)";
+    }
+    if (!kwstest::WaitUntil([&] { return Handler->IsDone(); }))
+      return "(not answered)";
+    const std::string reply = client.ReadToEnd();
+    client.Close();
+    if (!kwstest::WaitUntil([&] { return Handler->Phase == phClosed; }))
+      return "(not closed)";
+    return reply;
+  }
+
+  kwstest::TempFolder Site;
+  tWSListener Listener;
+  kwstest::tProbeListener Probe;
+  std::unique_ptr<tWSHandler> Handler;
+};
+
+TEST_F(WSHandlerServing, AnswersOnceTheHeaderAndTheDeclaredBodyAreCompleteHoweverTheBytesAreSplit) {
+  const std::string reply = "HTTP/1.0 200 OK\r\nServer: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: "
+                            "bytes\r\nConnection: Close\r\n" +
+                            tWSIO_STD::ContentTypeHeader(".TXT") + "Content-Length: 5\r\n\r\nhello";
+  for (const std::string request : {"GET /hello.txt HTTP/1.0\r\nHost: x\r\n\r\n",
+                                    "POST /hello.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\nabcde"})
+    for (size_t split = 1; split < request.size(); ++split)
+      ASSERT_EQ(Exchange({request.substr(0, split), request.substr(split)}), reply)
+          << split << " " << request;
 }
 
 std::atomic<size_t> BytesTaken{0};

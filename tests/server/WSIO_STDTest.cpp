@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include "tests/support/ScriptedConnection.h"
+#include "tests/support/TempFolder.h"
+
 namespace {
 
 TEST(WSIO_STD, MapsTheUpperCasedPathBelowTheBaseFolder) {
@@ -45,6 +50,53 @@ TEST(WSIO_STD, ExtensionIsTheTextFromTheLastDotUnlessAFolderFollows) {
                {"/srv/A.TAR.GZ", ".GZ"}, {"C:x.y:z", ""}};
   for (const Case& c : cases)
     EXPECT_EQ(tWSIO_STD::ExtensionOf(c.fileName), c.extension) << c.fileName;
+}
+
+// The producer alone, over a connection without a socket: what it queues, in how many pieces.
+class WSIO_STDServing : public ::testing::Test {
+protected:
+  std::string Serve(const std::string& path, const std::string& defFile = "index.htm") {
+    Connection = std::make_unique<kwstest::tScriptedConnection>(path);
+    tVDirData vdir{"VD", Site.Path(), "/", vkStatic, "", "DefFile=" + defFile};
+    auto producer = tWSIOBase::Create<tWSIO_STD>(*Connection, vdir);
+    producer->HandleData(Connection->Req.Received);
+    producer->HandleData("late bytes change nothing");
+    EXPECT_TRUE(Connection->Complete) << path;
+    return Connection->Out;
+  }
+  // The type itself comes from the system's table.
+  static std::string Header(const std::string& extension, size_t length) {
+    return "HTTP/1.0 200 OK\r\nServer: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\nConnection: "
+           "Close\r\n" +
+           tWSIO_STD::ContentTypeHeader(extension) + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+  }
+
+  kwstest::TempFolder Site;
+  std::unique_ptr<kwstest::tScriptedConnection> Connection;
+};
+
+const char* const kNotFound =
+    "HTTP/1.0 404 Not Found\r\nServer: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\nConnection: "
+    "Close\r\n\r\nFILE NOT FOUND :(";
+
+// A small file goes out with its header in one piece; a large one as a file segment of the size at opening.
+TEST_F(WSIO_STDServing, SendsASmallFileWithItsHeaderInOnePieceAndALargeOneAsAFileSegment) {
+  Site.WriteFile("Sub/Hello.txt", "hello");
+  EXPECT_EQ(Serve("/sub/HELLO.TXT"), Header(".TXT", 5) + "hello");
+  EXPECT_EQ(Connection->Pieces, 1);
+  const std::string large(tWSIO_STD::kSmallFileBytes + 1, 'x');
+  Site.WriteFile("large.unknown", large);
+  EXPECT_EQ(Serve("/large.unknown"), Header(".UNKNOWN", large.size()) + large);
+  EXPECT_EQ(Connection->Files, 1);
+}
+
+TEST_F(WSIO_STDServing, AnswersNotFoundForMissingAndEmptyFilesFoldersAndClimbing) {
+  Site.WriteFile("empty.txt", "");
+  Site.MakeFolder("folder");
+  for (const char* path : {"/missing.txt", "/empty.txt", "/folder", "/folder/", "/../x"})
+    EXPECT_EQ(Serve(path), kNotFound) << path;
+  Site.WriteFile("folder/index.htm", "<p>");
+  EXPECT_EQ(Serve("/folder/"), Header(".HTM", 3) + "<p>");
 }
 
 } // namespace

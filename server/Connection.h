@@ -1,0 +1,46 @@
+// What a producer sees of its connection: the request it answers, and the one way back to the client.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/win32.h"
+#include "server/HTTPTools.h"
+#include "settings/ListenerData.h"
+
+// The dispatched request: filled before its producer exists, read-only afterwards, so any thread may read it.
+struct tRequest {
+  std::string Version;
+  std::string Method;
+  std::string URL;
+  std::string Path;
+  std::string Query;
+  std::string Received;   // the raw request as dispatched: line, header, blank line, the body so far
+  std::string RemoteAddr; // the peer's address in dotted form
+  sockaddr_in PeerSockAddr{};
+  bool SendConnectionClose = false; // the client did not ask to close: say that the server will
+  // The listener's settings, shared so that they outlive the listener while the connection runs.
+  std::shared_ptr<const tListenerData> Settings;
+
+  // The value of the first header line of that name, ignoring case; "" when none.
+  std::string Header(const std::string& name) const { return HeaderValue(Received, name); }
+};
+
+// Every operation may be called from any thread: plug-ins answer from threads of their own.
+class tConnection {
+public:
+  virtual ~tConnection() = default;
+
+  virtual const tRequest& Request() const = 0;
+  // The bytes that arrived after the request was dispatched and were not taken yet. Taking them lets
+  // reading go on where it waited.
+  virtual std::string TakeLaterBytes() = 0;
+  // Dropped when the connection is down.
+  virtual void QueueReply(const std::string& text) = 0;
+  // length bytes of an open file from its start; the connection owns the handle from here on (closed when
+  // the connection is down).
+  virtual void QueueFile(HANDLE file, uint64_t length) = 0;
+  // The reply is complete: once it is out, the connection ends.
+  virtual void MarkResponseComplete() = 0;
+};

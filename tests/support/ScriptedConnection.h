@@ -1,0 +1,44 @@
+// A connection without a socket for producers: it is given a request and later bytes, and keeps every byte
+// the producer queues, files read in, in order.
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "server/Connection.h"
+#include "settings/CoreAPITools.h"
+
+namespace kwstest {
+
+class tScriptedConnection : public tConnection {
+public:
+  explicit tScriptedConnection(const std::string& path, const std::string& received = "") {
+    Req.Method = "GET";
+    Req.Path = path;
+    Req.Received = received.empty() ? "GET " + path + " HTTP/1.0\r\n\r\n" : received;
+    Req.SendConnectionClose = true;
+  }
+
+  const tRequest& Request() const override { return Req; }
+  std::string TakeLaterBytes() override { return std::exchange(Later, {}); }
+  void QueueReply(const std::string& text) override {
+    Out += text;
+    ++Pieces;
+  }
+  void QueueFile(HANDLE file, uint64_t length) override {
+    Out += ReadOpenFile(file, length);
+    CloseHandle(file);
+    ++Pieces;
+    ++Files;
+  }
+  void MarkResponseComplete() override { Complete = true; }
+
+  tRequest Req;
+  std::string Later; // offered to the producer's next TakeLaterBytes
+  std::string Out;   // every byte queued, in order
+  int Pieces = 0;    // texts and files queued
+  int Files = 0;     // of which files
+  bool Complete = false;
+};
+
+} // namespace kwstest
