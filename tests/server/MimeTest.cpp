@@ -3,15 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace {
 
 // The registry view is built once per process from this file, so it is put in place before any test runs.
+// Test processes run side by side: each writes a copy of its own and renames it into place, so none ever
+// reads a file half written.
 const bool kMimeFileReady = [] {
   const std::string path = ::testing::TempDir() + "kws-server-mime.types";
-  std::ofstream(path) << "# a comment line\n"
+  const std::string copy = path + "." + std::to_string(std::random_device{}());
+  std::ofstream(copy) << "# a comment line\n"
                          "text/html html htm\n"
                          "text/plain txt\n"
                          "application/x-a dup\n"
@@ -19,7 +24,9 @@ const bool kMimeFileReady = [] {
                          "text/x-sh sh\n"
                          "application/x-shellscript sh\n"
                          "image/x-none\n";
-  return setenv("KWSPLAT_MIME_TYPES", path.c_str(), 1) == 0;
+  std::error_code error;
+  std::filesystem::rename(copy, path, error);
+  return !error && setenv("KWSPLAT_MIME_TYPES", path.c_str(), 1) == 0;
 }();
 
 // The content-type database overrides extension keys, and the last type of an extension wins.
