@@ -25,11 +25,15 @@ struct CachedListing : DirectoryListing {
 class ListingCache {
 public:
   // 0 or an errno.
-  int Get(const std::string& folder, std::shared_ptr<const CachedListing>& listing) {
+  // known: the folder's stamp when the caller has just taken it, which saves taking it again.
+  int Get(const std::string& folder, std::shared_ptr<const CachedListing>& listing,
+          const posix::FileInfo* known = nullptr) {
     posix::FileInfo info;
-    int error = posix::StatPath(folder, info);
+    int error = known != nullptr ? 0 : posix::StatPath(folder, info);
     if (error != 0)
       return error;
+    if (known != nullptr)
+      info = *known;
     if (info.Kind != posix::FileKind::Directory)
       return ENOTDIR;
     if ((listing = Listings.Find(folder, info)))
@@ -86,9 +90,10 @@ std::string JoinComponents(const std::vector<std::string>& components, size_t co
 }
 
 // One component below an existing folder: 0 with the name as on disk, or an errno.
-int FindComponent(const std::string& folder, const std::string& component, std::string& found) {
+int FindComponent(const std::string& folder, const std::string& component, std::string& found,
+                  const posix::FileInfo* folderInfo = nullptr) {
   std::shared_ptr<const CachedListing> listing;
-  int error = Cache().Get(folder, listing);
+  int error = Cache().Get(folder, listing, folderInfo);
   if (error != 0) {
     // A folder we may pass but not list still opens a name written exactly.
     posix::FileInfo info;
@@ -162,12 +167,14 @@ NativePath ResolveCase(const std::string& nativePath) {
   // Usually only the last name differs in case: start at its folder when that exists as written.
   size_t first = 0;
   std::string resolved = "/";
+  posix::FileInfo parentInfo;
+  const posix::FileInfo* knownParent = nullptr;
   if (components.size() >= 2) {
     std::string parent = JoinComponents(components, components.size() - 1);
-    posix::FileInfo info;
-    if (posix::StatPath(parent, info) == 0 && info.Kind == posix::FileKind::Directory) {
+    if (posix::StatPath(parent, parentInfo) == 0 && parentInfo.Kind == posix::FileKind::Directory) {
       first = components.size() - 1;
       resolved = parent;
+      knownParent = &parentInfo;
     }
   }
   for (size_t i = first; i < components.size(); ++i) {
@@ -178,7 +185,7 @@ NativePath ResolveCase(const std::string& nativePath) {
       continue;
     }
     std::string found;
-    int error = FindComponent(resolved, component, found);
+    int error = FindComponent(resolved, component, found, i == first ? knownParent : nullptr);
     if (error == ENOENT)
       return {static_cast<uint32_t>(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND), {}};
     if (error == ENOTDIR)
