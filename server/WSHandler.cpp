@@ -187,9 +187,10 @@ bool tWSHandler::FireDataAvailable(WORD /*error*/) {
   const int32_t read = Receive(ReadBuffer.get(), kReadBufferSize);
   if (read <= 0)
     return true;
-  const bool later = TakeReceived(ReadBuffer.get(), static_cast<size_t>(read));
-  if (later)
-    return Wake(), true;
+  if (TakeReceived(ReadBuffer.get(), static_cast<size_t>(read))) {
+    Wake(); // later bytes: the worker hands them to the producer
+    return true;
+  }
   // Dispatched here, as soon as the request is complete: later bytes then go to the producer instead of
   // piling up before it exists. Until then the request's bytes count as progress; afterwards only the
   // reply's do, so a client that drips bytes while it never reads is still cut off.
