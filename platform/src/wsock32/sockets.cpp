@@ -375,6 +375,9 @@ int WSAAPI ws_shutdown(SOCKET handle, int how) {
   KWS_LOCK_OPEN(s, lock);
   if (s->IsStream() && s->Phase != SocketPhase::Connected && s->Phase != SocketPhase::Connecting)
     return WinsockFail(WSAENOTCONN);
+  // Done already: a graceful close after the sending side was shut costs no second call.
+  if (how == SD_SEND && s->SendShut)
+    return 0;
   net::Result done = net::Shutdown(s->Fd, how);
   if (!done.Ok())
     return WinsockFail(done.Error);
