@@ -207,7 +207,8 @@ void TCustomWSocket::CancelDnsLookup() {
   }
   const int result = wsock::WSACancelAsyncRequest(DnsLookupHandle);
   DnsLookupHandle = nullptr;
-  if (result != 0) {
+  // A look-up that finished a moment ago is cancelled as well: its completion, still queued, is ignored.
+  if (result != 0 && wsock::WSAGetLastError() != WSAEALREADY) {
     ReportSocketError("WSACancelAsyncRequest");
     return;
   }
