@@ -55,7 +55,7 @@ TEST(ExamplePrograms, TheFetcherGetsAPageDirectlyAndThroughEachProxyAndNamesWhat
     const std::unique_ptr<tSocksServer> server = c.Start();
     if (!server)
       GTEST_SKIP() << tSocksServer::MissingText(c.Name);
-    std::vector<std::string> arguments{"-socks", c.Options[0], "127.0.0.1:" + server->PortText()};
+    std::vector<std::string> arguments{"-socks", c.Options[0], "127.0.0.1:" + server->Port};
     arguments.insert(arguments.end(), c.Options.begin() + 1, c.Options.end());
     arguments.push_back(url);
     const tFetchResult result = Fetch(arguments);

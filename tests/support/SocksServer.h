@@ -9,9 +9,8 @@
 
 namespace kwstest {
 
-class tSocksServer {
-public:
-  // Null when the program is not installed: the caller skips, naming MissingProgram.
+struct tSocksServer {
+  // Null when the program is not installed: the caller skips with MissingText.
   static std::unique_ptr<tSocksServer> Microsocks(const std::string& user = "",
                                                   const std::string& password = "");
   static std::unique_ptr<tSocksServer> Dante();
@@ -19,13 +18,8 @@ public:
     return program + " is not installed (scripts/setup.sh installs it)";
   }
 
-  std::string PortText() const { return std::to_string(Port); }
-
-  int Port = 0;
-  ProgramRunner Runner;
-
-private:
-  explicit tSocksServer(const std::string& program);
+  std::string Port = std::to_string(FreeLoopbackPort());
+  std::unique_ptr<ProgramRunner> Runner;
 };
 
 } // namespace kwstest
