@@ -21,6 +21,9 @@ constexpr uint8_t kAddressName = 3;
 constexpr uint8_t kAddressIPv6 = 4;
 constexpr int kSocks4ReplyLength = 8;
 constexpr uint8_t kSocks4Granted = 90;
+constexpr uint8_t kSocks4Rejected = 91;
+constexpr uint8_t kSocks4NoIdent = 92;    // the proxy could not reach the client's ident service
+constexpr uint8_t kSocks4WrongIdent = 93; // the ident service named another user
 
 // SOCKS 5 reply codes 1 to 8, as error codes 20004 to 20011.
 constexpr const char* kSocks5ReplyTexts[] = {
@@ -319,13 +322,13 @@ bool TCustomSocksWSocket::HandleSocks4Reply() {
   switch (ReplyBuffer[1]) {
   case kSocks4Granted:
     return NegotiationDone(kSocks4ReplyLength);
-  case 91:
+  case kSocks4Rejected:
     SocksFail(kSocksRejected, "request rejected or failed");
     return true;
-  case 92:
+  case kSocks4NoIdent:
     SocksFail(kSocksRefused, "connection refused");
     return true;
-  case 93:
+  case kSocks4WrongIdent:
     SocksFail(kSocksAuthError, "authentification failed");
     return true;
   default:
