@@ -79,7 +79,7 @@ protected:
       EXPECT_EQ(Peer.Received, step.Request);
       Peer.Received.clear();
       if (step.Answer.empty())
-        Peer.Close();
+        Peer.Shutdown(1); // an orderly end: a close would reset the connection
       else
         Peer.SendText(step.Answer);
     }
