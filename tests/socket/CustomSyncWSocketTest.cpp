@@ -19,15 +19,6 @@ double ThreadCpuMs() {
          usage.ru_stime.tv_usec / 1e3;
 }
 
-TEST(SyncWait, RunAndWaitReturnsOnceAHandlerSetsTheFlag) {
-  tProbeListener listener;
-  tProbeSocket client;
-  bool connected = false;
-  client.OnSessionConnected = [&](TCustomWSocket&, WORD error) { connected = error == 0; };
-  EXPECT_EQ(client.RunAndWait([&] { client.ConnectTo(listener.Port); }, connected), 0);
-  EXPECT_EQ(client.State(), wsConnected);
-}
-
 TEST(SyncWait, AQuitMessageEndsTheWaitWith12001AndTheWaitSleepsMeanwhile) {
   RunOnLayerThread([] {
     tProbeSocket socket;
