@@ -8,6 +8,7 @@ packages=(
   clang-format clang libclang-rt-14-dev
   netbase media-types
   curl wget python3
+  microsocks dante-server
 )
 missing=()
 for p in "${packages[@]}"; do

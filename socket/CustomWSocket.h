@@ -109,6 +109,10 @@ public:
   virtual void DrainUntilClosed();
   virtual bool Pause();
   virtual bool Resume();
+  // Asynchronous look-ups: OnDnsLookupDone fires from the loop (at once for a dotted address) with the
+  // results in DnsResult and DnsResultList. Starting one cancels the one pending.
+  virtual void DnsLookup(const std::string& hostName);
+  virtual void ReverseDnsLookup(const std::string& dottedAddress);
   virtual void CancelDnsLookup();
 
   // Receiving.
@@ -223,6 +227,9 @@ protected:
   sockaddr_in SockAddr{};
 
 private:
+  // Steps common to both look-ups: false (and reported) for an empty text; else the pending one cancelled
+  // and the results cleared.
+  bool BeginLookup(const std::string& text);
   void ResolveProtocol();
   void ResolvePort();
   void ResolveAddress();

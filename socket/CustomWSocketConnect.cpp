@@ -155,13 +155,60 @@ std::string TCustomWSocket::BoundPort() {
   return std::to_string(wsock::ntohs(bound.sin_port));
 }
 
+bool TCustomWSocket::BeginLookup(const std::string& text) {
+  if (text.empty()) {
+    ReportError("DNS lookup: invalid host name.");
+    FireDnsLookupDone(WSAEINVAL);
+    return false;
+  }
+  if (DnsLookupHandle != nullptr) {
+    wsock::WSACancelAsyncRequest(DnsLookupHandle); // a look-up that just finished cannot be cancelled: fine
+    DnsLookupHandle = nullptr;
+  }
+  FDnsResult.clear();
+  FDnsResultList.clear();
+  return true;
+}
+
+void TCustomWSocket::DnsLookup(const std::string& hostName) {
+  if (!BeginLookup(hostName)) {
+    return;
+  }
+  in_addr address{};
+  address.s_addr = static_cast<uint32_t>(wsock::inet_addr(hostName.c_str()));
+  if (address.s_addr != INADDR_NONE) {
+    FDnsResult = wsock::inet_ntoa(address);
+    FireDnsLookupDone(0);
+    return;
+  }
+  DnsLookupHandle = wsock::WSAAsyncGetHostByName(FWindowHandle, MsgHostByNameDone, hostName.c_str(),
+                                                 HostEntBuffer, sizeof(HostEntBuffer));
+  if (DnsLookupHandle == nullptr) {
+    ReportErrorFmt("%s: can't start DNS lookup, error #%d", hostName.c_str(), wsock::WSAGetLastError());
+  }
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& dottedAddress) {
+  if (!BeginLookup(dottedAddress)) {
+    return;
+  }
+  const auto address = static_cast<uint32_t>(wsock::inet_addr(dottedAddress.c_str()));
+  DnsLookupHandle =
+      wsock::WSAAsyncGetHostByAddr(FWindowHandle, MsgHostByAddrDone, reinterpret_cast<const char*>(&address),
+                                   sizeof(address), AF_INET, HostEntBuffer, sizeof(HostEntBuffer));
+  if (DnsLookupHandle == nullptr) {
+    ReportErrorFmt("%s: can't start DNS lookup, error #%d", dottedAddress.c_str(), wsock::WSAGetLastError());
+  }
+}
+
 void TCustomWSocket::CancelDnsLookup() {
   if (DnsLookupHandle == nullptr) {
     return;
   }
   const int result = wsock::WSACancelAsyncRequest(DnsLookupHandle);
   DnsLookupHandle = nullptr;
-  if (result != 0) {
+  // A look-up that finished a moment ago is cancelled as well: its completion, still queued, is ignored.
+  if (result != 0 && wsock::WSAGetLastError() != WSAEALREADY) {
     ReportSocketError("WSACancelAsyncRequest");
     return;
   }

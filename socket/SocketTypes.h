@@ -45,6 +45,7 @@ constexpr UINT MsgCloseDelayed = WM_USER + 4;   // 1028: close from the loop
 constexpr UINT MsgFreeDelayed = WM_USER + 5;    // 1029: destroy from the loop
 constexpr UINT MsgTestException = WM_USER + 6;  // 1030: raises, to exercise background-exception handling
 constexpr UINT MsgLineReoffer = WM_USER + 20;   // 1044: line mode re-offers buffered bytes
+constexpr UINT MsgSocksTimeout = WM_USER + 21;  // 1045: a SOCKS negotiation took too long; wParam its number
 
 // A window message as the socket's dispatch sees it.
 struct TMessage {

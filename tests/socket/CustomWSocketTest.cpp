@@ -186,4 +186,38 @@ TEST(SocketConnect, ARefusedConnectReportsItsErrorThenClosesWithNone) {
                     "connected 10061", "state connected>closed", "closed 0"}));
 }
 
+TEST(SocketLookups, DottedNamesAnswerAtOnceOthersFromTheLoopAndCancelOrDestroyEndThemQuietly) {
+  tProbeSocket socket;
+  std::vector<std::string> done;
+  socket.OnDnsLookupDone = [&](TCustomWSocket& s, WORD error) {
+    done.push_back(std::to_string(error) + " " + s.DnsResult() + " " +
+                   std::to_string(s.DnsResultList().size()));
+  };
+  socket.DnsLookup("10.1.2.3");
+  EXPECT_EQ(done, (Events{"0 10.1.2.3 0"}));
+  socket.DnsLookup("localhost");
+  EXPECT_EQ(done.size(), 1u);
+  ASSERT_TRUE(WaitUntil([&] { return done.size() == 2; }));
+  EXPECT_TRUE(done[1].starts_with("0 127.0.0.1 ")) << done[1];
+  socket.ReverseDnsLookup("127.0.0.1");
+  ASSERT_TRUE(WaitUntil([&] { return done.size() == 3; }));
+  EXPECT_EQ(done[2], "0 localhost 1");
+  socket.DnsLookup("localhost");
+  socket.CancelDnsLookup();
+  EXPECT_EQ(done.back(), "10004  0");
+  EXPECT_EQ(RaisedMessage([&] { socket.ReverseDnsLookup(""); }), "DNS lookup: invalid host name.");
+  int errors = 0;
+  socket.OnError = [&](TCustomWSocket&) { ++errors; };
+  socket.DnsLookup("");
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(done.back(), "10022  0");
+  const size_t count = done.size();
+  auto pending = std::make_unique<tProbeSocket>();
+  pending->OnDnsLookupDone = socket.OnDnsLookupDone;
+  pending->DnsLookup("localhost");
+  pending.reset();
+  PumpFor(100ms);
+  EXPECT_EQ(done.size(), count);
+}
+
 } // namespace
