@@ -66,6 +66,8 @@ TEST(ServiceChild, RunsTheTestServiceUntilItStops) {
         return std::make_unique<tTestService>(&owner);
       },
       tTestService::Current);
+  if (std::string(std::getenv(kScenario)) == "quit-first")
+    PostQuitMessage(0); // as a stop signal does through the main window before the dispatcher takes signals
   application.RunServices();
 }
 
@@ -80,6 +82,9 @@ protected:
   void ExpectStopAndExit() {
     Child.SendSignal(SIGTERM);
     EXPECT_EQ(Manager.NextStatuses(2), (Statuses{"Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
+    ExpectExit();
+  }
+  void ExpectExit() {
     const auto status = Child.WaitForExit(30s);
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(status->Code, 0) << Child.Stdout() << Child.Stderr();
@@ -127,10 +132,15 @@ TEST_F(Service, AStopWhileStartingIsHeldUntilTheServiceRuns) {
   Child.Folder().WriteFile("go", "");
   EXPECT_EQ(Manager.NextStatuses(3),
             (Statuses{"Running /7 ready", "Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
-  const auto status = Child.WaitForExit(30s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(status->Code, 0) << Child.Stderr();
+  ExpectExit();
   EXPECT_EQ(Events(), "");
+}
+
+TEST_F(Service, AQuitBeforeTheDispatcherRunsShutsTheServiceDownSoThatTheApplicationReturns) {
+  Start("quit-first");
+  EXPECT_EQ(Manager.NextStatuses(5), (Statuses{Started[0], Started[1], Started[2],
+                                               "Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
+  ExpectExit();
 }
 
 } // namespace
