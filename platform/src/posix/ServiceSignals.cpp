@@ -1,13 +1,11 @@
 #include "platform/src/posix/ServiceSignals.h"
 
-#include <cerrno>
 #include <mutex>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <unistd.h>
+
+#include "platform/src/posix/SelfPipe.h"
 
 namespace kwsplat::posix {
 namespace {
@@ -22,30 +20,15 @@ struct Record {
 constexpr uint32_t kStop = 1, kPause = 2, kContinue = 3, kInterrogate = 4, kShutdown = 5, kParamChange = 6;
 constexpr uint32_t kFirstCustom = 128;
 
-std::once_flag gPipeOnce;
-int gPipe[2] = {-1, -1}; // written once under gPipeOnce
+SelfPipe gPipe;
 
 std::mutex gLock; // guards gSaved
 std::vector<std::pair<int, struct sigaction>> gSaved;
 
 void OnSignal(int signal, siginfo_t* info, void*) {
-  const int saved = errno;
-  Record record{signal, info != nullptr && info->si_code == SI_QUEUE ? 1 : 0,
-                info != nullptr && info->si_code == SI_QUEUE ? info->si_value.sival_int : 0};
-  [[maybe_unused]] ssize_t written = write(gPipe[1], &record, sizeof record);
-  errno = saved;
-}
-
-bool MakePipe() {
-  std::call_once(gPipeOnce, [] {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-      return;
-    fcntl(fds[1], F_SETFL, O_NONBLOCK);
-    gPipe[0] = fds[0];
-    gPipe[1] = fds[1];
-  });
-  return gPipe[0] >= 0;
+  const bool queued = info != nullptr && info->si_code == SI_QUEUE;
+  Record record{signal, queued ? 1 : 0, queued ? info->si_value.sival_int : 0};
+  gPipe.Write(&record, sizeof record);
 }
 
 std::vector<int> HandledSignals() {
@@ -80,7 +63,7 @@ uint32_t CodeOf(const Record& record) {
 } // namespace
 
 bool InstallServiceSignals() {
-  if (!MakePipe())
+  if (!gPipe.Open())
     return false;
   std::lock_guard<std::mutex> guard(gLock);
   if (!gSaved.empty())
@@ -105,25 +88,18 @@ void RestoreServiceSignals() {
 }
 
 ServiceSignal WaitForServiceSignal() {
-  if (!MakePipe())
+  if (!gPipe.Open())
     return ServiceSignal{true, 0};
-  for (;;) {
-    Record record{};
-    ssize_t got = read(gPipe[0], &record, sizeof record);
-    if (got == static_cast<ssize_t>(sizeof record))
-      return record.Signal == 0 ? ServiceSignal{true, 0} : ServiceSignal{false, CodeOf(record)};
-    if (got < 0 && errno == EINTR)
-      continue;
-    pollfd fd{gPipe[0], POLLIN, 0};
-    poll(&fd, 1, -1);
-  }
+  Record record{};
+  gPipe.Read(&record, sizeof record);
+  return record.Signal == 0 ? ServiceSignal{true, 0} : ServiceSignal{false, CodeOf(record)};
 }
 
 void WakeServiceSignalWait() {
-  if (!MakePipe())
+  if (!gPipe.Open())
     return;
-  Record record{0, 0, 0};
-  [[maybe_unused]] ssize_t written = write(gPipe[1], &record, sizeof record);
+  const Record record{0, 0, 0};
+  gPipe.Write(&record, sizeof record);
 }
 
 } // namespace kwsplat::posix
