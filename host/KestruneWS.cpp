@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "host/APIApp.h"
+#include "host/MyService.h"
+#include "host/ServiceApplication.h"
 #include "server/WSListener.h"
 #include "settings/CoreAPITools.h"
 #include "settings/KWSetManager.h"
@@ -59,10 +61,25 @@ void TearDownListeners(tListenerList& listeners) {
   listeners.clear();
 }
 
-// The service framework joins later; until then service mode serves from the hidden window's loop, which a
-// stop signal ends as it ends the windowed program.
+// In service mode the service application's loop delivers the listeners' notifications.
 void RunMainLoop() {
+  if (ServiceMode) {
+    ServiceApplication->RunServices();
+    return;
+  }
   MainApp->RunMessageLoop();
+}
+
+bool InstallOrUninstallAsked() {
+  return HasCommandLineSwitch("INSTALL") || HasCommandLineSwitch("UNINSTALL");
+}
+
+void PrepareService() {
+  if (!ServiceApplication) {
+    ServiceApplication = std::make_unique<TServiceApplication>();
+  }
+  ServiceApplication->Initialize();
+  ServiceApplication->AddService(&tMyService::Create, MyService);
 }
 
 } // namespace
@@ -78,6 +95,15 @@ int RunKestruneWS() {
   }
   MainApp->Setup(kWindowLeft, kWindowTop, kWindowWidth, kWindowHeight, kMainWindowTitle, !ServiceMode,
                  nullptr);
+  if (ServiceMode) {
+    PrepareService();
+    // Installing and removing need no listener, and a running service that holds the port must not stop
+    // its own removal.
+    if (InstallOrUninstallAsked()) {
+      ServiceApplication->RunServices();
+      return 0;
+    }
+  }
   tListenerList listeners;
   try {
     PrepareListeners(listeners);

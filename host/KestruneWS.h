@@ -10,5 +10,6 @@ extern bool ServiceMode;
 bool ServiceModeFor(bool ntPlatform, bool ntSwitch, bool win95Switch);
 
 // Runs the program on the main thread and returns its exit code. Errors it does not handle propagate to the
-// caller's last-resort report. Creates MainApp when the caller has not.
+// caller's last-resort report. Creates MainApp and, in service mode,
+// ServiceApplication when the caller has not.
 int RunKestruneWS();

@@ -20,5 +20,6 @@
 #include "platform/win32/files.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/modules.h"
+#include "platform/win32/services.h"
 #include "platform/win32/winsock.h"
 #endif

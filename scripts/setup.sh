@@ -7,6 +7,7 @@ packages=(
   xvfb xauth x11-utils
   clang-format clang libclang-rt-14-dev
   netbase media-types
+  systemd
   curl wget python3
   microsocks dante-server
 )

@@ -1,0 +1,156 @@
+// The program in service mode, which this platform enters only with -NT: under a stand-in service manager,
+// started by hand, and installing and removing its unit.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "tests/support/ProgramRunner.h"
+#include "tests/support/ServiceManagerPeer.h"
+#include "tests/support/Wait.h"
+
+namespace kwstest {
+namespace {
+
+constexpr auto kLimit = 30s;
+using Statuses = std::vector<std::string>;
+
+std::string ReadText(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// The program serving its own folder on a free port, with its event log in that folder.
+struct ServiceProgram {
+  explicit ServiceProgram(int port = FreeLoopbackPort())
+      : Port(port), Program("[LISTENERS]\nCOUNT=1\n[L1.GENERAL]\nPORT=" + std::to_string(port) +
+                            "\n[L1.VD1.GENERAL]\nPATH=.\nVPATH=/\n") {
+    Program.Folder().WriteFile("hello.txt", "hello");
+  }
+  ~ServiceProgram() { EXPECT_EQ(Program.Stderr().find("Sanitizer"), std::string::npos) << Program.Stderr(); }
+
+  void Start(const std::vector<std::string>& arguments, EnvironmentChanges environment = {}) {
+    environment.insert(
+        {{"KWSPLAT_HEADLESS", "1"}, {"DISPLAY", std::nullopt}, {"KWSPLAT_EVENTLOG", EventLog()}});
+    environment.insert({"NOTIFY_SOCKET", std::nullopt});
+    Program.Start(arguments, environment);
+  }
+  void ExpectExit(int code) {
+    const auto status = Program.WaitForExit(kLimit);
+    ASSERT_TRUE(status.has_value()) << Program.Stderr();
+    EXPECT_TRUE(status->Exited && status->Code == code) << status->Signal << status->Code << Program.Stderr();
+  }
+  bool Serves() {
+    return HttpExchange(static_cast<uint16_t>(Port), "GET /hello.txt HTTP/1.0\r\n\r\n")
+        .ends_with("\r\n\r\nhello");
+  }
+  std::string EventLog() const { return Program.Folder().PathOf("events.log"); }
+
+  const int Port;
+  ProgramRunner Program;
+};
+
+TEST(ServiceMode, UnderAManagerItReportsEveryControlInOrderServesWhileRunningOrPausedAndEndsWithExitCode0) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP()
+      << "the thread checker defers signal handlers, and in the serving program one now and then never "
+         "runs; the Service tests take the controls under it";
+#endif
+  tServiceManagerPeer manager;
+  ServiceProgram service;
+  service.Start({"-NT"}, {{"NOTIFY_SOCKET", manager.SocketPath()}});
+  EXPECT_EQ(manager.NextStatuses(3), (Statuses{"Start pending (checkpoint 1) /0",
+                                               "Start pending (checkpoint 2) /0", "Running /7 ready"}));
+  EXPECT_TRUE(service.Serves());
+
+  service.Program.SendSignal(SIGTSTP);
+  EXPECT_EQ(manager.NextStatuses(2), (Statuses{"Pause pending (checkpoint 0) /7", "Paused /7"}));
+  EXPECT_TRUE(service.Serves());
+  service.Program.SendSignal(SIGCONT);
+  EXPECT_EQ(manager.NextStatuses(2), (Statuses{"Continue pending (checkpoint 0) /7", "Running /7 ready"}));
+
+  // A burst of custom codes (which change nothing) around an interrogate: one report, and nothing more
+  // before the stop's. (Signals sent faster than the process takes them may be taken in another order, and
+  // SIGCONT drops a SIGTSTP still pending, as the kernel does it.)
+  for (int signal : {SIGRTMIN + 2, SIGUSR1, SIGRTMIN + 3})
+    service.Program.SendSignal(signal);
+  EXPECT_EQ(manager.NextStatuses(1), Statuses{"Running /7 ready"});
+
+  service.Program.SendSignal(SIGTERM);
+  EXPECT_EQ(manager.NextStatuses(2), (Statuses{"Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
+  service.ExpectExit(0);
+  EXPECT_FALSE(WaitForLoopbackPort(service.Port, 0ms));
+  EXPECT_FALSE(std::filesystem::exists(service.EventLog())) << ReadText(service.EventLog());
+}
+
+TEST(ServiceMode, StartedByHandItLogsThatNoManagerListensUnderItsFileNameAndEndsWithExitCode0) {
+  ServiceProgram service;
+  service.Start({"-nt"});
+  service.ExpectExit(0);
+  EXPECT_EQ(ReadText(service.EventLog()),
+            "KestruneWS\t1\t0\t0\tThe service process could not connect to the service controller\n");
+  EXPECT_FALSE(WaitForLoopbackPort(service.Port, 0ms));
+}
+
+TEST(ServiceMode, InstallAndUninstallWriteAndRemoveTheUnitBeforeAnyListenerStarts) {
+  TempFolder units;
+  tLoopbackPeer holder; // holds the port on every local address: no listener may need it
+  const uint16_t taken = holder.Listen(true);
+  const std::string failedBox = "Service error: Service \"Kestrune Web Server service\" failed to ";
+  const struct Step {
+    std::vector<std::string> Arguments;
+    std::string Stderr;
+    bool Installed;
+  } steps[] = {
+      {{"-NT", "-INSTALL"}, "Information: Service installed successfully\n", true},
+      {{"/nt", "-install", "/Silent"},
+       failedBox +
+           "install with error: \"Win32 Error.  Code: 1073.\nThe specified service already exists\"\n",
+       true},
+      {{"-NT", "-UNINSTALL"}, "Information: Service uninstalled successfully\n", false},
+      {{"-NT", "-UNINSTALL", "-SILENT"},
+       failedBox +
+           "uninstall with error: \"Win32 Error.  Code: 1060.\nThe specified service does not exist as an "
+           "installed service\"\n",
+       false},
+      {{"-NT", "-INSTALL", "-SILENT"}, "", true},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.Arguments.back());
+    ServiceProgram service(taken);
+    service.Start(step.Arguments, {{"KWSPLAT_UNIT_DIR", units.Path()}});
+    service.ExpectExit(0);
+    EXPECT_EQ(service.Program.Stderr(), step.Stderr);
+    EXPECT_EQ(std::filesystem::exists(units.PathOf("kwsService1.service")), step.Installed);
+    EXPECT_EQ(std::filesystem::exists(units.PathOf("multi-user.target.wants/kwsService1.service")),
+              step.Installed);
+    if (&step != &steps[0])
+      continue;
+    EXPECT_EQ(
+        ReadText(units.PathOf("kwsService1.service")),
+        "[Unit]\nDescription=Kestrune Web Server service\n[Service]\nType=notify\nNotifyAccess=main\n"
+        "ExecStart=\"" +
+            service.Program.Folder().PathOf("KestruneWS") +
+            "\" -NT\nEnvironment=KWSPLAT_SERVICE=kwsService1\nX-Win32-ServiceType=16\nX-Win32-StartType=2\n"
+            "X-Win32-ErrorControl=1\n[Install]\nWantedBy=multi-user.target\n");
+    EXPECT_EQ(std::system(("systemd-analyze verify " + units.PathOf("kwsService1.service")).c_str()), 0);
+  }
+}
+
+TEST(ServiceMode, InstallingWithoutAUnitFolderEndsWithTheErrorReportAndExitCode1) {
+  ServiceProgram service;
+  service.Start({"-NT", "-INSTALL"}, {{"KWSPLAT_UNIT_DIR", service.Program.Folder().PathOf("missing")}});
+  service.ExpectExit(1);
+  const std::string report = "Application Error: Exception EOSError in module KestruneWS at [0-9A-F]+\\.\n"
+                             "Win32 Error\\.  Code: 5\\.\nAccess is denied\\.\n";
+  EXPECT_TRUE(std::regex_match(service.Program.Stderr(), std::regex(report))) << service.Program.Stderr();
+}
+
+} // namespace
+} // namespace kwstest
