@@ -33,6 +33,10 @@ void tWSHThread::Execute() {
     Serve(timeout);
     AwaitPeerClose(timeout);
   }
+  // A producer (set before the phase left phReading) lets go of its plug-in here, where waiting for a
+  // plug-in's call in progress to return blocks no other connection.
+  if (Handler->Phase != phReading && Handler->Producer)
+    Handler->Producer->ConnectionEnding();
   // The socket belongs to the main thread: it is closed and destroyed there, so no notification can reach it
   // afterwards. The worker does not wait for that.
   std::shared_ptr<tWSHandler> handler = std::move(Handler);
@@ -55,22 +59,24 @@ void tWSHThread::Serve(DWORD timeout) {
       const tConnectionPhase phase = Handler->Phase;
       if (phase >= phSent)
         return;
+      DWORD wait = kSafetyWaitMs;
       if (phase != phReading)
-        HandOver();
+        wait = std::min(wait, HandOver());
       // A reader that stopped taking a finished reply is cut off; a client still sending its request is not.
       if (phase == phSending && Handler->MillisecondsWithoutProgress() > progressWait)
         return;
-      WaitForSingleObject(Handler->WakeEvent, kSafetyWaitMs);
+      WaitForSingleObject(Handler->WakeEvent, wait);
     }
   } catch (const std::exception&) {
     // A failing producer ends this connection only; it is closed the ordinary way.
   }
 }
 
-void tWSHThread::HandOver() {
+DWORD tWSHThread::HandOver() {
   const std::string later = Handler->TakeLaterBytes();
   if (!later.empty())
     Handler->Producer->HandleData(later);
+  return Handler->Producer ? Handler->Producer->Poll() : INFINITE;
 }
 
 // The reply is out and the sending side shut down: the handle is closed once the peer has closed too, or

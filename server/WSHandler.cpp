@@ -36,6 +36,7 @@ tWSHandler::~tWSHandler() {
 void tWSHandler::TakeSocket(SOCKET handle, tWSListener& listener) {
   Listener = &listener;
   Dispatched.Settings = listener.Settings;
+  Dispatched.Libraries = listener.Libraries;
   NoteProgress();
   // An accepted socket does not linger, so closing leaves the system to deliver what it still holds; left
   // unset, adoption makes no call to say so again.
