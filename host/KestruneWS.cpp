@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/APIApp.h"
+#include "plugins/PluginProducers.h"
 #include "server/WSListener.h"
 #include "settings/CoreAPITools.h"
 #include "settings/KWSetManager.h"
@@ -78,6 +79,7 @@ int RunKestruneWS() {
   }
   MainApp->Setup(kWindowLeft, kWindowTop, kWindowWidth, kWindowHeight, kMainWindowTitle, !ServiceMode,
                  nullptr);
+  RegisterPluginProducers();
   tListenerList listeners;
   try {
     PrepareListeners(listeners);
