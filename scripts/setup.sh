@@ -8,6 +8,7 @@ packages=(
   clang-format clang libclang-rt-14-dev
   netbase media-types
   curl wget python3
+  gcc-multilib g++-multilib
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -149,10 +149,16 @@ typedef struct _HSE_TF_INFO {
   DWORD dwFlags;
 } HSE_TF_INFO, *LPHSE_TF_INFO;
 
-/* The entries an extension exports */
-BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer);
-DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB);
-BOOL WINAPI TerminateExtension(DWORD dwFlags);
+/* The entries an extension exports; declared here with default visibility, so an extension built with hidden
+   symbols still exports them. */
+#if defined(_WIN32)
+#define HSE_ENTRY
+#else
+#define HSE_ENTRY __attribute__((visibility("default")))
+#endif
+HSE_ENTRY BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer);
+HSE_ENTRY DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB);
+HSE_ENTRY BOOL WINAPI TerminateExtension(DWORD dwFlags);
 
 #ifdef __cplusplus
 }
