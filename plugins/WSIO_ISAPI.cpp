@@ -2,12 +2,7 @@
 
 #include "plugins/isapiLoadedLibrary.h"
 #include "server/Connection.h"
-
-namespace {
-
-constexpr DWORD kDefaultTimeoutMs = 10000;
-
-} // namespace
+#include "server/WSHThread.h"
 
 // Normally ended already, on the worker.
 tWSIO_ISAPI::~tWSIO_ISAPI() {
@@ -34,7 +29,7 @@ void tWSIO_ISAPI::WaitInLine() {
 DWORD tWSIO_ISAPI::Timeout() const {
   const auto& settings = Handler.Request().Settings;
   return settings && settings->ConnectTimeout >= 0 ? static_cast<DWORD>(settings->ConnectTimeout)
-                                                   : kDefaultTimeoutMs;
+                                                   : tWSHThread::kDefaultTimeoutMs;
 }
 
 DWORD tWSIO_ISAPI::Poll() {

@@ -16,6 +16,7 @@ public:
 
   // The first call finds the extension and hands it the request; later bytes are kept for ReadClient.
   void HandleData(const std::string& text) override;
+  bool UsesPlugin() const override { return true; }
   // While the request waits for a busy extension: calls it once its turn has come, or answers 503 when the
   // connection time-out has passed first.
   DWORD Poll() override;

@@ -15,6 +15,7 @@ public:
 
   // The first call finds and loads the plug-in; later pieces go to the same plug-in under the same handle.
   void HandleData(const std::string& text) override;
+  bool UsesPlugin() const override { return true; }
   void ConnectionEnding() override;
 
   // The request's handle as the plug-in knows it.

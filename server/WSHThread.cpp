@@ -31,12 +31,13 @@ void tWSHThread::Execute() {
   if (Handler->IsConnected()) {
     const DWORD timeout = Timeout();
     Serve(timeout);
+    // The producer's work is over: it lets go of its plug-in here, at once (so that a listener that goes
+    // meanwhile can unload it), and on the worker, where waiting for a plug-in's call in progress to return
+    // blocks no other connection. It was set before the phase left phReading.
+    if (Handler->Phase != phReading && Handler->Producer)
+      Handler->Producer->ConnectionEnding();
     AwaitPeerClose(timeout);
   }
-  // A producer (set before the phase left phReading) lets go of its plug-in here, where waiting for a
-  // plug-in's call in progress to return blocks no other connection.
-  if (Handler->Phase != phReading && Handler->Producer)
-    Handler->Producer->ConnectionEnding();
   // The socket belongs to the main thread: it is closed and destroyed there, so no notification can reach it
   // afterwards. The worker does not wait for that.
   std::shared_ptr<tWSHandler> handler = std::move(Handler);

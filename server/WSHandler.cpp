@@ -268,11 +268,12 @@ void tWSHandler::HandlePeerClose(WORD error) {
 }
 
 // The worker acts only on the end of the connection: the phases before it move on without waking it (a
-// worker that sleeps through phSent sees it on its next pass).
+// worker that sleeps through phSent sees it on its next pass), except that a producer holding a plug-in
+// lets go of it as soon as the reply is out.
 void tWSHandler::SetPhase(tConnectionPhase phase) {
   Phase = phase;
   NoteProgress();
-  if (phase >= phFailed)
+  if (phase >= phFailed || (phase == phSent && Producer && Producer->UsesPlugin()))
     Wake();
 }
 

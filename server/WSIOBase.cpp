@@ -141,13 +141,16 @@ std::string tWSIOBase::GetOption(const std::string& name) const {
   return OptionValue(Options, name);
 }
 
+// The library hears of it first: once the reply is marked complete, the worker may end the connection and
+// let go of the library while this thread would still be on its way there.
 void tWSIOBase::Finish() {
-  Handler.MarkResponseComplete();
   Finished();
+  Handler.MarkResponseComplete();
 }
 
+// Only the first Finish looks at the library: a second one may come while the worker lets go of it.
 void tWSIOBase::Finished() {
-  if (Library != nullptr && !Released.exchange(true))
+  if (!Released.exchange(true) && Library != nullptr)
     Library->Release(*this);
 }
 

@@ -54,8 +54,11 @@ public:
   // The worker's pass while the request is open: work the producer left for its worker. Returns the longest
   // wait before the next pass.
   virtual DWORD Poll() { return INFINITE; }
-  // On the worker, before the connection is torn down: afterwards no plug-in call may reach this producer.
+  // On the worker, once the producer's work is over (the reply is out, or the connection is lost), before
+  // the connection is torn down: afterwards no plug-in call may reach this producer.
   virtual void ConnectionEnding();
+  // Served by a plug-in library: the worker lets go of it as soon as the reply is out.
+  virtual bool UsesPlugin() const { return false; }
 
   template <class tProducer>
   static std::unique_ptr<tWSIOBase> Create(tConnection& handler, const tVDirData& vdir) {
@@ -89,7 +92,7 @@ public:
   tLoadedLibrary* Library = nullptr;
 
 protected:
-  // Runs after Finish has marked the reply complete: the library learns it once.
+  // Runs as Finish begins, before the reply is marked complete: the library learns it once.
   virtual void Finished();
 
 private:
