@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "plugins/WSIO_AKWSP.h"
-#include "settings/CoreAPITools.h"
 #include "tests/support/PluginRequest.h"
-#include "tests/support/TempFolder.h"
 
 using namespace kwstest;
 
@@ -55,15 +52,14 @@ TEST(WSIO_AKWSP, ALongPathIsCutToFitTheInitRecord) {
   std::string path = "/p/";
   for (int i = 0; i < 150; ++i)
     path += "./";
-  tExchange exchange("GET " + path + "TestAkwsp HTTP/1.0\r\n\r\n", kAkwspDir, std::make_shared<tLibraryCache>());
+  tExchange exchange("GET " + path + "TestAkwsp HTTP/1.0\r\n\r\n", kAkwspDir,
+                     std::make_shared<tLibraryCache>());
   EXPECT_EQ(std::strlen(initPath()), 255u);
   EXPECT_EQ(std::string(initPath(), 7), "/p/././");
 }
 
 TEST(WSIO_AKWSP, APluginThatRefusesIsInvalidAndDoneRunsAtUnload) {
-  TempFolder folder;
-  const std::string marker = folder.PathOf("marker");
-  setenv("KWS_TEST_MARKER", marker.c_str(), 1);
+  tPluginMarker marker;
   auto cache = std::make_shared<tLibraryCache>();
   tExchange refused(Get("TestAkwspRefused"), kAkwspDir, cache);
   EXPECT_EQ(refused.Connection->Out, ScriptedStatus("404 Not Found") + "\r\nPLUGIN " + kTestPluginsDir +
@@ -71,6 +67,5 @@ TEST(WSIO_AKWSP, APluginThatRefusesIsInvalidAndDoneRunsAtUnload) {
   tExchange(Get("TestAkwsp?plain"), kAkwspDir, cache);
   refused.End();
   cache->UnloadAll(1000);
-  unsetenv("KWS_TEST_MARKER");
-  EXPECT_EQ(ReadWholeFile(marker), "AKWSPGDone 3\nAKWSPGDone 3\n");
+  EXPECT_EQ(marker.Text(), "AKWSPGDone 3\nAKWSPGDone 3\n");
 }

@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "plugins/WSIO_KWSP.h"
 #include "plugins/kwsLoadedLibrary.h"
-#include "settings/CoreAPITools.h"
 #include "tests/support/PluginRequest.h"
-#include "tests/support/TempFolder.h"
 
 using namespace kwstest;
 
@@ -36,7 +32,8 @@ TEST(WSIO_KWSP, TheDataGoesIntoThePluginsBlockOnlyWhenItsSizeIsKnown) {
   struct Case {
     std::string Plugin;
     int InBlock;
-  } cases[] = {{"TestKwsp", 0}, {"TestKwspNullAlloc", 0}, {"TestKwspShortAlloc", 0}, {"TestKwspServerAlloc", -1}};
+  } cases[] = {
+      {"TestKwsp", 0}, {"TestKwspNullAlloc", 0}, {"TestKwspShortAlloc", 0}, {"TestKwspServerAlloc", -1}};
   for (const Case& c : cases) {
     auto inBlock = TestPluginEntry<int (*)()>(kTestPluginsDir + "/" + c.Plugin + ".so", "TestKwspInBlock");
     const std::string request = Get(c.Plugin, "?END");
@@ -82,12 +79,9 @@ TEST(WSIO_KWSP, TheServersReallocateZeroFillsNewBlocksResizesAndFrees) {
 }
 
 TEST(WSIO_KWSP, KwspDoneRunsWhenTheListenerUnloadsAnAcceptedPlugin) {
-  TempFolder folder;
-  const std::string marker = folder.PathOf("marker");
-  setenv("KWS_TEST_MARKER", marker.c_str(), 1);
+  tPluginMarker marker;
   auto cache = std::make_shared<tLibraryCache>();
   tExchange(Get("TestKwsp", "?END"), kKwspDir, cache);
   cache->UnloadAll(1000);
-  unsetenv("KWS_TEST_MARKER");
-  EXPECT_EQ(ReadWholeFile(marker), "kwspDone\n");
+  EXPECT_EQ(marker.Text(), "kwspDone\n");
 }

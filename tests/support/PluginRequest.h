@@ -4,11 +4,15 @@
 
 #include <memory>
 #include <string>
+#include <cstdlib>
+#include <tuple>
 
 #include "platform/win32.h"
 #include "server/HTTPTools.h"
 #include "server/LibraryCache.h"
+#include "settings/CoreAPITools.h"
 #include "tests/support/ScriptedConnection.h"
+#include "tests/support/TempFolder.h"
 
 namespace kwstest {
 
@@ -38,14 +42,12 @@ public:
       : Connection(std::make_unique<tScriptedConnection>(ParseRequestLine(raw).Path, raw)) {
     const tRequestLine line = ParseRequestLine(raw);
     tRequest& request = Connection->Req;
-    request.Method = line.Method;
-    request.URL = line.URL;
-    request.Query = line.Query;
-    request.Version = line.Version;
+    std::tie(request.Method, request.URL, request.Query, request.Version) =
+        std::tie(line.Method, line.URL, line.Query, line.Version);
     request.RemoteAddr = "10.1.2.3";
     request.PeerSockAddr.sin_family = AF_INET;
     request.PeerSockAddr.sin_port = 0x3412;
-    request.PeerSockAddr.sin_addr.s_addr = 0x0302010A;
+    request.PeerSockAddr.sin_addr.s_addr = 0x0302010A; // 10.1.2.3
     auto settings = std::make_shared<tListenerData>();
     settings->PortText = "8080";
     settings->ConnectTimeout = connectTimeout;
@@ -74,5 +76,17 @@ template <class tProc> tProc TestPluginEntry(const std::string& file, const char
   HMODULE module = LoadLibraryA(file.c_str());
   return reinterpret_cast<tProc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
+
+// While it lives, the test plug-ins note their termination entries in its file.
+class tPluginMarker {
+public:
+  tPluginMarker() { setenv("KWS_TEST_MARKER", Path.c_str(), 1); }
+  ~tPluginMarker() { unsetenv("KWS_TEST_MARKER"); }
+  std::string Text() const { return ReadWholeFile(Path); }
+
+private:
+  TempFolder Folder;
+  const std::string Path = Folder.PathOf("marker");
+};
 
 } // namespace kwstest

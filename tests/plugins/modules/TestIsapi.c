@@ -4,8 +4,7 @@
 #include <string.h>
 
 #include "plugins/sdk/Isapi2.h"
-
-#define EXPORT __attribute__((visibility("default")))
+#include "tests/plugins/modules/TestPlugin.h"
 
 static int Loads;
 static EXTENSION_CONTROL_BLOCK* Kept;
@@ -14,61 +13,25 @@ EXPORT int TestIsapiLoads(void) {
   return Loads;
 }
 
-static void Note(const char* text) {
-  const char* marker = getenv("KWS_TEST_MARKER");
-  FILE* file = marker != NULL ? fopen(marker, "a") : NULL;
-  if (file != NULL) {
-    fputs(text, file);
-    fclose(file);
-  }
-}
-
 static void Write(EXTENSION_CONTROL_BLOCK* ecb, const char* text) {
   DWORD length = (DWORD)strlen(text);
   ecb->WriteClient(ecb->ConnID, (void*)text, &length, HSE_IO_SYNC);
 }
 
-/* The value of name=value in the query, or NULL. */
-static const char* Arg(const char* query, const char* name, char* out, size_t size) {
-  size_t length = strlen(name);
-  const char* at = query;
-  while (at != NULL && *at != 0) {
-    if (strncmp(at, name, length) == 0 && at[length] == '=') {
-      size_t n = strcspn(at + length + 1, "&");
-      n = n < size - 1 ? n : size - 1;
-      memcpy(out, at + length + 1, n);
-      out[n] = 0;
-      return out;
-    }
-    at = strchr(at, '&');
-    at = at != NULL ? at + 1 : NULL;
-  }
-  return NULL;
-}
-
-/* GetServerVariable with a 128-byte buffer of '#' and the given size; the untouched part of the buffer is
-   not shown. */
+/* GetServerVariable into a buffer of '#' with the given size: a value read whole, or the buffer untouched. */
 static void Variable(EXTENSION_CONTROL_BLOCK* ecb, const char* name, DWORD size) {
   char buffer[128];
   char line[400];
-  char shown[200] = "";
-  size_t i, n = 0;
-  DWORD error;
   BOOL ok;
+  DWORD error;
   memset(buffer, '#', sizeof buffer);
   SetLastError(0);
   ok = ecb->GetServerVariable(ecb->ConnID, (LPSTR)name, buffer, &size);
   error = ok ? 0 : GetLastError();
-  for (i = 0; i < sizeof buffer && buffer[i] != '#' && n < sizeof shown - 3; ++i) {
-    if (buffer[i] == 0) {
-      shown[n++] = '\\';
-      shown[n++] = '0';
-    } else {
-      shown[n++] = buffer[i];
-    }
-  }
-  shown[n] = 0;
-  snprintf(line, sizeof line, "ok=%d err=%u size=%u buf=%s", ok ? 1 : 0, (unsigned)error, (unsigned)size, shown);
+  snprintf(line, sizeof line, "ok=%d err=%u size=%u buf=%s", ok ? 1 : 0, (unsigned)error, (unsigned)size,
+           ok                 ? strcat(buffer, "\\0")
+           : buffer[0] == '#' ? ""
+                              : "touched");
   Write(ecb, line);
 }
 
@@ -122,35 +85,31 @@ BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version) {
 }
 
 DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
-  char value[100];
-  char size[16];
+  char name[100];
+  unsigned size;
+  int number;
   const char* query = ecb->lpszQueryString;
-  if (Arg(query, "var", value, sizeof value) != NULL) {
-    Variable(ecb, value, (DWORD)strtol(Arg(query, "size", size, sizeof size) ? size : "0", NULL, 10));
-    return HSE_STATUS_SUCCESS;
-  }
-  if (Arg(query, "result", value, sizeof value) != NULL) {
+  if (sscanf(query, "var=%99[^&]&size=%u", name, &size) == 2) {
+    Variable(ecb, name, size);
+  } else if (sscanf(query, "result=%d", &number) == 1) {
     Write(ecb, "result ");
-    Write(ecb, value);
-    return (DWORD)strtol(value, NULL, 10);
-  }
-  if (Arg(query, "header", value, sizeof value) != NULL) {
-    const char* header = value[0] == '1' ? "Content-Type: text/plain\r\n\r\n" : "";
-    BOOL ok = ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, NULL, NULL, (LPDWORD)header);
+    Write(ecb, query + 7);
+    return (DWORD)number;
+  } else if (sscanf(query, "header=%d", &number) == 1) {
+    const char* header = number == 1 ? "Content-Type: text/plain\r\n\r\n" : "";
+    BOOL ok =
+        ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, NULL, NULL, (LPDWORD)header);
     Write(ecb, ok ? "body" : "failed");
-    return HSE_STATUS_SUCCESS;
-  }
-  if (strcmp(query, "keep") == 0) {
+  } else if (strcmp(query, "keep") == 0) {
     Kept = ecb;
     return HSE_STATUS_PENDING;
+  } else {
+    Describe(ecb);
   }
-  Describe(ecb);
   return HSE_STATUS_SUCCESS;
 }
 
 BOOL WINAPI TerminateExtension(DWORD flags) {
-  char line[64];
-  snprintf(line, sizeof line, "TerminateExtension %u\n", (unsigned)flags);
-  Note(line);
+  Note(flags == HSE_TERM_MUST_UNLOAD ? "TerminateExtension 2\n" : "TerminateExtension ?\n");
   return TRUE;
 }

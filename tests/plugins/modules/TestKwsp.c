@@ -1,13 +1,13 @@
 /* A KWSP plug-in for the host's tests, built once per allocator: ALLOC_MODE 0 its own exact blocks, 1 none
    (the pointer stays null), 2 blocks one byte short, 3 the server's Reallocate. The request path says what
    it does. */
+#define _GNU_SOURCE
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "plugins/sdk/KWSPlugin.h"
-
-#define EXPORT __attribute__((visibility("default")))
+#include "tests/plugins/modules/TestPlugin.h"
 
 static KWSPBlock* Server;
 static KWSPRequest Kept;
@@ -35,12 +35,7 @@ static void Write(KWSPRequest request, const char* text) {
 }
 
 static int Has(const char* text, uint32_t length, const char* word) {
-  size_t n = strlen(word);
-  uint32_t i;
-  for (i = 0; i + n <= length; ++i)
-    if (memcmp(text + i, word, n) == 0)
-      return 1;
-  return 0;
+  return memmem(text, length, word, strlen(word)) != NULL;
 }
 
 static void KWSP_CALL OnRequest(KWSPRequest request, void* data, uint32_t length) {
@@ -99,10 +94,5 @@ EXPORT int32_t KWSP_CALL kwspInit(KWSPBlock* block) {
 }
 
 EXPORT void KWSP_CALL kwspDone(void) {
-  const char* marker = getenv("KWS_TEST_MARKER");
-  FILE* file = marker != NULL ? fopen(marker, "a") : NULL;
-  if (file != NULL) {
-    fputs("kwspDone\n", file);
-    fclose(file);
-  }
+  Note("kwspDone\n");
 }
