@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <utility>
+#include <vector>
 
 #include "platform/rtl/thread.h"
 #include "settings/CoreAPITools.h"
@@ -10,6 +11,17 @@
 namespace {
 
 constexpr auto kUnloadPollInterval = std::chrono::milliseconds(20);
+
+// Libraries still in use when their cache went: loaded for good, and held here, never destroyed.
+struct tKeptLibraries {
+  std::mutex Lock; // guards Libraries
+  std::vector<std::unique_ptr<tLoadedLibrary>> Libraries;
+};
+
+tKeptLibraries& KeptLibraries() {
+  static tKeptLibraries* const kept = new tKeptLibraries;
+  return *kept;
+}
 
 } // namespace
 
@@ -117,10 +129,13 @@ size_t tLibraryCache::UnloadAll(DWORD timeoutMs) {
   return leftLoaded;
 }
 
-// Whichever thread drops the last lease of an abandoned library may be running inside it.
+// Whichever thread drops the last lease of an abandoned library may be running inside it: it is not
+// unloaded then either.
 tLibraryCache::~tLibraryCache() {
+  tKeptLibraries& kept = KeptLibraries();
+  std::lock_guard<std::mutex> lock(kept.Lock);
   for (tEntry& entry : Abandoned)
-    (void)entry.Library.release();
+    kept.Libraries.push_back(std::move(entry.Library));
 }
 
 size_t tLibraryCache::Count() const {

@@ -174,7 +174,7 @@ TEST(WSIO_ISAPI, AMissingFileIsNamedAndAPathLeavingTheFolderIsRefused) {
       {"GET /p/Missing HTTP/1.0\r\n\r\n", "PLUGIN " + kTestPluginsDir + "\\Missing.so WAS NOT FOUND :("},
       {"GET /p/../testplugins/TestIsapi HTTP/1.0\r\n\r\n", "FILE NOT FOUND :("},
       {"GET /p/x/..\\TestIsapi HTTP/1.0\r\n\r\n", "FILE NOT FOUND :("},
-      {std::string("GET /p/TestIsapi\0.txt HTTP/1.0\r\n\r\n", 36), "FILE NOT FOUND :("},
+      {std::string("GET /p/TestIsapi\0.txt HTTP/1.0\r\n\r\n", 34), "FILE NOT FOUND :("},
   };
   for (const Case& c : cases) {
     tExchange exchange(c.Request, kIsapiDir, cache);
