@@ -18,8 +18,8 @@ BOOL Fail(DWORD error) {
   return FALSE;
 }
 
-// The value table for the names the server answers itself; nullopt for the names it does not provide, and
-// an empty optional pointer for a request header.
+// The server variables the server answers itself; the names of kUnavailable it does not provide, and any
+// other name is a request header.
 struct tVariableRow {
   const char* Name;
   std::string (*Value)(const tWSIOBase& producer);
