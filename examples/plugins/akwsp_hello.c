@@ -12,11 +12,12 @@ AKWSP_EXPORT int32_t AKWSP_CALL AKWSPGInit(int32_t code, AKWSPInitRecord* record
 }
 
 AKWSP_EXPORT void AKWSP_QUERY2_CALL AKWSPGQuery2(AKWSP_QUERY2_PARAMS(AKWSPText peer, AKWSPText request,
-                                                                    AKWSPText query, AKWSPText* body,
-                                                                    AKWSPText* headers, int32_t* status)) {
+                                                                     AKWSPText query, AKWSPText* body,
+                                                                     AKWSPText* headers, int32_t* status)) {
   char text[512];
-  int length = snprintf(text, sizeof text, "Hello %s from an AKWSP plug-in; query \"%s\", %d request bytes.\n",
-                        peer != NULL ? peer : "", query != NULL ? query : "", AKWSPTextLength(request));
+  int length =
+      snprintf(text, sizeof text, "Hello %s from an AKWSP plug-in; query \"%s\", %d request bytes.\n",
+               peer != NULL ? peer : "", query != NULL ? query : "", AKWSPTextLength(request));
   *status = 200;
   *headers = AKWSP_TEXT(PlainText);
   *body = AKWSPTextMake(text, length > 0 ? (size_t)length : 0);

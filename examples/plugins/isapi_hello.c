@@ -5,9 +5,9 @@
 
 #include "Isapi2.h"
 
-static const char* const Variables[] = {"REQUEST_METHOD", "QUERY_STRING", "SCRIPT_NAME", "SERVER_PROTOCOL",
-                                        "SERVER_SOFTWARE", "SERVER_PORT", "REMOTE_ADDR", "HTTP_USER_AGENT",
-                                        "CONTENT_TYPE"};
+static const char* const Variables[] = {"REQUEST_METHOD",  "QUERY_STRING",    "SCRIPT_NAME",
+                                        "SERVER_PROTOCOL", "SERVER_SOFTWARE", "SERVER_PORT",
+                                        "REMOTE_ADDR",     "HTTP_USER_AGENT", "CONTENT_TYPE"};
 
 typedef struct Reply {
   char* Text;
@@ -67,10 +67,12 @@ DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
   if (ecb->lpbData != NULL)
     Append(&reply, (const char*)ecb->lpbData, ecb->cbAvailable);
   /* Whatever came after the declared body. */
-  for (count = sizeof buffer; ecb->ReadClient(ecb->ConnID, buffer, &count) && count > 0; count = sizeof buffer)
+  for (count = sizeof buffer; ecb->ReadClient(ecb->ConnID, buffer, &count) && count > 0;
+       count = sizeof buffer)
     Append(&reply, buffer, count);
   AppendText(&reply, "\n");
-  snprintf(header, sizeof header, "Content-Type: text/plain\r\nContent-Length: %u\r\n\r\n", (unsigned)reply.Length);
+  snprintf(header, sizeof header, "Content-Type: text/plain\r\nContent-Length: %u\r\n\r\n",
+           (unsigned)reply.Length);
   ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, NULL, NULL, (LPDWORD)header);
   count = (DWORD)reply.Length;
   ecb->WriteClient(ecb->ConnID, reply.Text, &count, HSE_IO_SYNC);

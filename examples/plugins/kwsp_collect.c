@@ -65,9 +65,9 @@ static void* Answer(void* argument) {
   char reply[200];
   size_t start = 0;
   long length = BodyLength(c, &start);
-  int size = snprintf(reply, sizeof reply,
-                      "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nCollected %ld body bytes in pieces.\n",
-                      length);
+  int size = snprintf(
+      reply, sizeof reply,
+      "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nCollected %ld body bytes in pieces.\n", length);
   Server->WriteReply(c->Request, reply, (uint32_t)size);
   Server->Complete(c->Request);
   free(c->Text);
