@@ -6,6 +6,7 @@
 #include "host/APIApp.h"
 #include "host/MyService.h"
 #include "host/ServiceApplication.h"
+#include "plugins/PluginProducers.h"
 #include "server/WSListener.h"
 #include "settings/CoreAPITools.h"
 #include "settings/KWSetManager.h"
@@ -104,6 +105,7 @@ int RunKestruneWS() {
       return 0;
     }
   }
+  RegisterPluginProducers();
   tListenerList listeners;
   try {
     PrepareListeners(listeners);

@@ -10,6 +10,7 @@ packages=(
   systemd
   curl wget python3
   microsocks dante-server
+  gcc-multilib g++-multilib
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -9,6 +9,10 @@ bash scripts/setup.sh
 echo "=== formatting"
 git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
+echo "=== 32-bit plug-in layouts"
+gcc -m32 -std=c11 -Wall -Werror -fsyntax-only -I plugins/sdk plugins/sdk/LayoutCheck.c examples/plugins/*.c
+g++ -m32 -std=c++20 -Wall -Werror -fsyntax-only -I plugins/sdk plugins/sdk/LayoutCheck.cpp
+
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"

@@ -9,6 +9,8 @@
 #include "server/HTTPTools.h"
 #include "settings/ListenerData.h"
 
+class tLibraryCache;
+
 // The dispatched request: filled before its producer exists, read-only afterwards, so any thread may read it.
 struct tRequest {
   std::string Version;
@@ -22,6 +24,8 @@ struct tRequest {
   bool SendConnectionClose = false; // the client did not ask to close: say that the server will
   // The listener's settings, shared so that they outlive the listener while the connection runs.
   std::shared_ptr<const tListenerData> Settings;
+  // The listener's plug-in libraries; shared for the same reason.
+  std::shared_ptr<tLibraryCache> Libraries;
 
   // The value of the first header line of that name, ignoring case; "" when none.
   std::string Header(const std::string& name) const { return HeaderValue(Received, name); }
@@ -43,4 +47,6 @@ public:
   virtual void QueueFile(HANDLE file, uint64_t length) = 0;
   // The reply is complete: once it is out, the connection ends.
   virtual void MarkResponseComplete() = 0;
+  // The producer has work for its worker: its Poll runs soon.
+  virtual void WakeWorker() = 0;
 };

@@ -156,3 +156,16 @@ std::string IPToStr(uint32_t address) {
 uint32_t SwapBytes32(uint32_t value) {
   return ((value & 0xFF) << 24) | ((value & 0xFF00) << 8) | ((value >> 8) & 0xFF00) | (value >> 24);
 }
+
+bool LeavesFolder(const std::string& path) {
+  if (path.find('\0') != std::string::npos)
+    return true;
+  size_t start = 0;
+  while (start <= path.size()) {
+    const size_t end = std::min(path.find_first_of("/\\", start), path.size());
+    if (path.compare(start, end - start, "..") == 0)
+      return true;
+    start = end + 1;
+  }
+  return false;
+}

@@ -47,6 +47,10 @@ std::string HeaderValue(const std::string& received, const std::string& name);
 // the host. Any other text is returned unchanged.
 std::string WithoutSchemeAndHost(const std::string& upperPath);
 
+// True when a request path holds a NUL byte or a ".." segment between separators ("/" or "\"): a file
+// named from it could lie outside the folder it is meant for.
+bool LeavesFolder(const std::string& path);
+
 // An IPv4 address in host order as dotted decimal text.
 std::string IPToStr(uint32_t address);
 

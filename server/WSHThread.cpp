@@ -31,6 +31,11 @@ void tWSHThread::Execute() {
   if (Handler->IsConnected()) {
     const DWORD timeout = Timeout();
     Serve(timeout);
+    // The producer's work is over: it lets go of its plug-in here, at once (so that a listener that goes
+    // meanwhile can unload it), and on the worker, where waiting for a plug-in's call in progress to return
+    // blocks no other connection. It was set before the phase left phReading.
+    if (Handler->Phase != phReading && Handler->Producer)
+      Handler->Producer->ConnectionEnding();
     AwaitPeerClose(timeout);
   }
   // The socket belongs to the main thread: it is closed and destroyed there, so no notification can reach it
@@ -55,22 +60,24 @@ void tWSHThread::Serve(DWORD timeout) {
       const tConnectionPhase phase = Handler->Phase;
       if (phase >= phSent)
         return;
+      DWORD wait = kSafetyWaitMs;
       if (phase != phReading)
-        HandOver();
+        wait = std::min(wait, HandOver());
       // A reader that stopped taking a finished reply is cut off; a client still sending its request is not.
       if (phase == phSending && Handler->MillisecondsWithoutProgress() > progressWait)
         return;
-      WaitForSingleObject(Handler->WakeEvent, kSafetyWaitMs);
+      WaitForSingleObject(Handler->WakeEvent, wait);
     }
   } catch (const std::exception&) {
     // A failing producer ends this connection only; it is closed the ordinary way.
   }
 }
 
-void tWSHThread::HandOver() {
+DWORD tWSHThread::HandOver() {
   const std::string later = Handler->TakeLaterBytes();
   if (!later.empty())
     Handler->Producer->HandleData(later);
+  return Handler->Producer ? Handler->Producer->Poll() : INFINITE;
 }
 
 // The reply is out and the sending side shut down: the handle is closed once the peer has closed too, or

@@ -43,6 +43,7 @@ protected:
 private:
   void Serve(DWORD timeout);
   void AwaitPeerClose(DWORD timeout);
-  void HandOver();
+  // Later bytes to the producer, then its poll; the longest wait before the next pass.
+  DWORD HandOver();
   DWORD Timeout() const;
 };

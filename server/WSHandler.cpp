@@ -36,6 +36,7 @@ tWSHandler::~tWSHandler() {
 void tWSHandler::TakeSocket(SOCKET handle, tWSListener& listener) {
   Listener = &listener;
   Dispatched.Settings = listener.Settings;
+  Dispatched.Libraries = listener.Libraries;
   NoteProgress();
   // An accepted socket does not linger, so closing leaves the system to deliver what it still holds; left
   // unset, adoption makes no call to say so again.
@@ -268,11 +269,12 @@ void tWSHandler::HandlePeerClose(WORD error) {
 }
 
 // The worker acts only on the end of the connection: the phases before it move on without waking it (a
-// worker that sleeps through phSent sees it on its next pass).
+// worker that sleeps through phSent sees it on its next pass), except that a producer holding a plug-in
+// lets go of it as soon as the reply is out.
 void tWSHandler::SetPhase(tConnectionPhase phase) {
   Phase = phase;
   NoteProgress();
-  if (phase >= phFailed)
+  if (phase >= phFailed || (phase == phSent && Producer && Producer->UsesPlugin()))
     Wake();
 }
 

@@ -63,6 +63,7 @@ public:
   void QueueReply(const std::string& text) override;
   void QueueFile(HANDLE file, uint64_t length) override;
   void MarkResponseComplete() override;
+  void WakeWorker() override { Wake(); }
 
   // The worker: milliseconds since the last progress (bytes of the request in, bytes of the reply out, a
   // change of phase).

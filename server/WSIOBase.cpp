@@ -1,7 +1,20 @@
 #include "server/WSIOBase.h"
 
 #include "server/Connection.h"
+#include "server/HTTPTools.h"
 #include "settings/CoreAPITools.h"
+
+namespace {
+
+const char* const kRefusedPathText = "FILE NOT FOUND :(";
+
+// A file, not a folder.
+bool FileExists(const std::string& name) {
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+} // namespace
 
 const std::array<tErrorCode, 40> ErrorCodes = {{
     {100, "Continue"},
@@ -95,6 +108,17 @@ std::string StatusHeaderLines(int32_t code, const std::string& reason, bool send
 tWSIOBase::tWSIOBase(tConnection& handler, const tVDirData& vdir)
     : Handler(handler), VDir(vdir), Options(SplitLines(vdir.OtherText)) {}
 
+// The lease normally went in ConnectionEnding; a producer that never reached it (a test, a failed start)
+// lets go of its library here.
+tWSIOBase::~tWSIOBase() = default;
+
+void tWSIOBase::ConnectionEnding() {
+  if (Library != nullptr)
+    Library->Detach(*this);
+  Library = nullptr;
+  LibraryLease.Reset();
+}
+
 void tWSIOBase::ConnectionLost() {
   Connected = false;
 }
@@ -117,7 +141,60 @@ std::string tWSIOBase::GetOption(const std::string& name) const {
   return OptionValue(Options, name);
 }
 
+// The library hears of it first: once the reply is marked complete, the worker may end the connection and
+// let go of the library while this thread would still be on its way there.
 void tWSIOBase::Finish() {
-  Handler.MarkResponseComplete();
   Finished();
+  Handler.MarkResponseComplete();
+}
+
+// Only the first Finish looks at the library: a second one may come while the worker lets go of it.
+void tWSIOBase::Finished() {
+  if (!Released.exchange(true) && Library != nullptr)
+    Library->Release(*this);
+}
+
+std::string tWSIOBase::PluginFileName(const std::string& folderOption) const {
+  const tRequest& request = Handler.Request();
+  if (LeavesFolder(request.Path))
+    return "";
+  std::string rest = Trim(request.Path);
+  const std::string virtualPath = Trim(VDir.VirtualPath);
+  if (UpperCase(rest).starts_with(UpperCase(virtualPath)))
+    rest.erase(0, virtualPath.size());
+  std::string folder = WithTrailingSeparator(GetOption(folderOption));
+  if (!IsDirectory(folder))
+    folder = WithTrailingSeparator(FolderOf(ProgramPath())) + folder;
+  return folder + rest;
+}
+
+tLoadedLibrary* tWSIOBase::LoadPlugin(const std::string& folderOption, const std::string& extensionOption,
+                                      tLibraryClass libraryClass, const std::string& text) {
+  std::string fileName = PluginFileName(folderOption);
+  if (fileName.empty()) {
+    SendReply(StatusHeaders(404) + "\r\n" + kRefusedPathText);
+    Finish();
+    return nullptr;
+  }
+  if (!FileExists(fileName))
+    fileName += "." + GetOption(extensionOption);
+  if (!FileExists(fileName)) {
+    SendReply(StatusHeaders(404) + "\r\nPLUGIN " + fileName + " WAS NOT FOUND :(");
+    Finish();
+    return nullptr;
+  }
+  const auto& cache = Handler.Request().Libraries;
+  if (cache)
+    LibraryLease = cache->Acquire(fileName, libraryClass, *this);
+  // A file that another kind of directory loaded first is not of this interface.
+  tLoadedLibrary* library = LibraryLease.Class() == libraryClass ? LibraryLease.Library() : nullptr;
+  if (library == nullptr || !library->IsValid()) {
+    LibraryLease.Reset();
+    SendReply(StatusHeaders(404) + "\r\nPLUGIN " + fileName + " IS INVALID :(");
+    Finish();
+    return nullptr;
+  }
+  Library = library;
+  library->Run(*this, text);
+  return library;
 }

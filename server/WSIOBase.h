@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32.h"
+#include "server/LibraryCache.h"
 #include "settings/ListenerData.h"
 
 class tConnection;
@@ -41,7 +43,7 @@ using tWSIOClass = std::unique_ptr<tWSIOBase> (*)(tConnection& handler, const tV
 class tWSIOBase {
 public:
   tWSIOBase(tConnection& handler, const tVDirData& vdir);
-  virtual ~tWSIOBase() = default;
+  virtual ~tWSIOBase();
   tWSIOBase(const tWSIOBase&) = delete;
   tWSIOBase& operator=(const tWSIOBase&) = delete;
 
@@ -49,6 +51,14 @@ public:
   virtual void ConnectionLost();
   // The first call carries the whole raw request; later calls carry only bytes that arrived after it.
   virtual void HandleData(const std::string& text);
+  // The worker's pass while the request is open: work the producer left for its worker. Returns the longest
+  // wait before the next pass.
+  virtual DWORD Poll() { return INFINITE; }
+  // On the worker, once the producer's work is over (the reply is out, or the connection is lost), before
+  // the connection is torn down: afterwards no plug-in call may reach this producer.
+  virtual void ConnectionEnding();
+  // Served by a plug-in library: the worker lets go of it as soon as the reply is out.
+  virtual bool UsesPlugin() const { return false; }
 
   template <class tProducer>
   static std::unique_ptr<tWSIOBase> Create(tConnection& handler, const tVDirData& vdir) {
@@ -63,13 +73,29 @@ public:
   std::string GetOption(const std::string& name) const;
   // The reply is complete.
   void Finish();
+  // Resolves the request's path to a plug-in file below the folder option, loads it through the listener's
+  // cache (or finds it there) and runs it for this request; otherwise answers with the error reply.
+  tLoadedLibrary* LoadPlugin(const std::string& folderOption, const std::string& extensionOption,
+                             tLibraryClass libraryClass, const std::string& text);
+  // The file a request path names for a plug-in directory, before the default extension is tried; "" when
+  // the path is refused as the static producer refuses it.
+  std::string PluginFileName(const std::string& folderOption) const;
+  // Another use of the library LoadPlugin found, for work that may outlive this request.
+  tLibraryCache::tLease ShareLibrary() const { return LibraryLease.Share(); }
 
   tConnection& Handler;              // the connection and its request
   std::atomic<bool> Connected{true}; // written by whichever thread sees the state change
   const tVDirData VDir;
   const std::vector<std::string> Options;
+  // The plug-in library serving this request, set by LoadPlugin; LibraryLease keeps it loaded until the
+  // connection ends. Written by the thread of the first HandleData, before any plug-in call.
+  tLoadedLibrary* Library = nullptr;
 
 protected:
-  // Runs after Finish has marked the reply complete: producers that hold a library release it here.
-  virtual void Finished() {}
+  // Runs as Finish begins, before the reply is marked complete: the library learns it once.
+  virtual void Finished();
+
+private:
+  tLibraryCache::tLease LibraryLease;
+  std::atomic<bool> Released{false};
 };

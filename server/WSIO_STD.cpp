@@ -15,26 +15,11 @@ bool IsSeparator(char c) {
   return c == '/' || c == '\\';
 }
 
-// True when a segment between separators is "..": the request would climb above
-// the base folder.
-bool ClimbsOut(const std::string& path) {
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = start;
-    while (end < path.size() && !IsSeparator(path[end]))
-      ++end;
-    if (path.compare(start, end - start, "..") == 0)
-      return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 } // namespace
 
 std::string tWSIO_STD::FileNameFor(const std::string& path, const std::string& basePath,
                                    const std::string& defFile) {
-  if (path.find('\0') != std::string::npos || ClimbsOut(path))
+  if (LeavesFolder(path))
     return "";
   std::string rest = WithoutSchemeAndHost(UpperCase(path));
   if (rest.empty())

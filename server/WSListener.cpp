@@ -32,10 +32,15 @@ private:
 } // namespace
 
 tWSListener::tWSListener()
-    : Settings(std::make_shared<const tListenerData>()), AliveToken(std::make_shared<tWSListener*>(this)) {}
+    : Settings(std::make_shared<const tListenerData>()), Libraries(std::make_shared<tLibraryCache>()),
+      AliveToken(std::make_shared<tWSListener*>(this)) {}
 
+// The libraries go first, before the socket, each once no connection uses it any more, waiting at most
+// the connection time-out.
 tWSListener::~tWSListener() {
   *AliveToken = nullptr;
+  const int32_t timeout = Settings->ConnectTimeout;
+  Libraries->UnloadAll(static_cast<DWORD>(timeout < 0 ? tWSHThread::kDefaultTimeoutMs : timeout));
   try {
     SetActive(false);
   } catch (const std::exception&) {

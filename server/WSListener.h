@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/win32.h"
+#include "server/LibraryCache.h"
 #include "server/WSHandler.h"
 #include "settings/ListenerData.h"
 #include "socket/WSocket.h"
@@ -25,6 +26,8 @@ public:
   // Never changed after Configure; every connection holds a reference, so it outlives the listener.
   std::shared_ptr<const tListenerData> Settings;
   tWSHandlerClass HandlerClass = nullptr;
+  // The plug-in libraries loaded through this listener; unloaded when it is destroyed.
+  const std::shared_ptr<tLibraryCache> Libraries;
   // Points at this listener until it is destroyed; workers keep a copy to reach it afterwards, on the main
   // thread, only while it lives.
   const std::shared_ptr<tWSListener*> AliveToken;

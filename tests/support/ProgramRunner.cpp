@@ -127,4 +127,14 @@ std::string ProgramRunner::Stderr() const {
   return ReadFileText(Dir.PathOf("stderr.txt"));
 }
 
+std::pair<std::string, int> RunCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (size_t n = 0; pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, n);
+  const int status = pipe != nullptr ? pclose(pipe) : -1;
+  return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
 } // namespace kwstest

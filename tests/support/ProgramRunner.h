@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/LoopbackPeer.h"
@@ -53,5 +54,8 @@ private:
   int ChildPid = -1;
   std::optional<ExitStatus> Status;
 };
+
+// A shell command's standard output and exit code.
+std::pair<std::string, int> RunCommand(const std::string& command);
 
 } // namespace kwstest

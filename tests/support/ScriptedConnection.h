@@ -32,6 +32,7 @@ public:
     ++Files;
   }
   void MarkResponseComplete() override { Complete = true; }
+  void WakeWorker() override { ++Wakes; }
 
   tRequest Req;
   std::string Later; // offered to the producer's next TakeLaterBytes
@@ -39,6 +40,7 @@ public:
   int Pieces = 0;    // texts and files queued
   int Files = 0;     // of which files
   bool Complete = false;
+  int Wakes = 0;
 };
 
 } // namespace kwstest

@@ -1,0 +1,54 @@
+#include "plugins/WSIO_ISAPI.h"
+
+#include "plugins/isapiLoadedLibrary.h"
+#include "server/Connection.h"
+#include "server/WSHThread.h"
+
+// Normally ended already, on the worker.
+tWSIO_ISAPI::~tWSIO_ISAPI() {
+  if (Session)
+    Session->End();
+}
+
+void tWSIO_ISAPI::HandleData(const std::string& text) {
+  if (Answered) {
+    if (Session)
+      Session->AddUnread(text);
+    return;
+  }
+  Answered = true;
+  LoadPlugin("ISAPIPath", "DefExt", &tBaseLoadedLibrary::Create<tisapiLoadedLibrary>, text);
+}
+
+void tWSIO_ISAPI::WaitInLine() {
+  QueuedAt = GetTickCount();
+  Queued = true;
+  Handler.WakeWorker();
+}
+
+DWORD tWSIO_ISAPI::Timeout() const {
+  const auto& settings = Handler.Request().Settings;
+  return settings && settings->ConnectTimeout >= 0 ? static_cast<DWORD>(settings->ConnectTimeout)
+                                                   : tWSHThread::kDefaultTimeoutMs;
+}
+
+DWORD tWSIO_ISAPI::Poll() {
+  if (!Queued)
+    return INFINITE;
+  auto& library = static_cast<tisapiLoadedLibrary&>(*Library);
+  if (library.IsLetIn(*Session)) {
+    Queued = false;
+    library.Call(*Session, *this);
+    return INFINITE;
+  }
+  const DWORD waited = GetTickCount() - QueuedAt;
+  if (waited < Timeout())
+    return Timeout() - waited;
+  // Let in just now: the next pass calls it.
+  if (!library.Withdraw(*Session))
+    return 0;
+  Queued = false;
+  SendReply(StatusHeaders(503) + "\r\nPLUGIN " + library.FileName + " IS BUSY :(");
+  Finish();
+  return INFINITE;
+}

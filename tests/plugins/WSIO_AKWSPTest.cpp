@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "plugins/WSIO_AKWSP.h"
+#include "tests/support/PluginRequest.h"
+
+using namespace kwstest;
+
+namespace {
+
+using tExchange = tPluginExchange<tWSIO_AKWSP>;
+
+const tVDirData kAkwspDir = PluginDirectory(vkAKWSP, "AKWSPPath", kTestPluginsDir);
+
+std::string Get(const std::string& pathAndQuery) {
+  return "GET /p/" + pathAndQuery + " HTTP/1.0\r\n\r\n";
+}
+
+} // namespace
+
+// Header lines are trimmed and the header block closed by the server; the body is the plug-in's, byte for
+// byte.
+TEST(WSIO_AKWSP, TheReplyIsBuiltFromStatusHeaderLinesAndBody) {
+  const std::string plain = ScriptedStatus("200 OK") + "Content-Type: text/plain\r\n\r\nhi";
+  struct Case {
+    std::string Query;
+    std::string Expected;
+  } cases[] = {
+      {"plain", plain},
+      {"trailing", plain},
+      {"none", ScriptedStatus("200 OK") + "\r\nhi"},
+      {"odd", ScriptedStatus("299 Unknown status") + "\r\nconstant"},
+      {"echo", ScriptedStatus("200 OK") + "Content-Type: text/plain\r\n\r\npeer=10.1.2.3 length=34"},
+  };
+  auto cache = std::make_shared<tLibraryCache>();
+  for (const Case& c : cases) {
+    tExchange exchange(Get("TestAkwsp?" + c.Query), kAkwspDir, cache);
+    EXPECT_EQ(exchange.Connection->Out, c.Expected) << c.Query;
+    EXPECT_TRUE(exchange.Connection->Complete);
+  }
+}
+
+TEST(WSIO_AKWSP, BytesAfterTheRequestGetNoSecondReply) {
+  tExchange exchange(Get("TestAkwsp?plain"), kAkwspDir, std::make_shared<tLibraryCache>());
+  exchange.Producer->HandleData("\r\n");
+  EXPECT_EQ(exchange.Connection->Pieces, 1);
+}
+
+TEST(WSIO_AKWSP, ALongPathIsCutToFitTheInitRecord) {
+  auto initPath = TestPluginEntry<const char* (*)()>(kTestPluginsDir + "/TestAkwsp.so", "TestAkwspInitPath");
+  std::string path = "/p/";
+  for (int i = 0; i < 150; ++i)
+    path += "./";
+  tExchange exchange("GET " + path + "TestAkwsp HTTP/1.0\r\n\r\n", kAkwspDir,
+                     std::make_shared<tLibraryCache>());
+  EXPECT_EQ(std::strlen(initPath()), 255u);
+  EXPECT_EQ(std::string(initPath(), 7), "/p/././");
+}
+
+TEST(WSIO_AKWSP, APluginThatRefusesIsInvalidAndDoneRunsAtUnload) {
+  tPluginMarker marker;
+  auto cache = std::make_shared<tLibraryCache>();
+  tExchange refused(Get("TestAkwspRefused"), kAkwspDir, cache);
+  EXPECT_EQ(refused.Connection->Out, ScriptedStatus("404 Not Found") + "\r\nPLUGIN " + kTestPluginsDir +
+                                         "\\TestAkwspRefused.so IS INVALID :(");
+  tExchange(Get("TestAkwsp?plain"), kAkwspDir, cache);
+  refused.End();
+  cache->UnloadAll(1000);
+  EXPECT_EQ(marker.Text(), "AKWSPGDone 3\nAKWSPGDone 3\n");
+}
