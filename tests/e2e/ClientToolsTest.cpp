@@ -3,18 +3,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "tests/e2e/ServedSite.h"
 
 namespace kwstest {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 TEST(ClientTools, CurlWgetAndPythonReceiveTheWholeFileWithStatusAndType) {
   ServedSite site;
@@ -47,7 +40,7 @@ TEST(ClientTools, CurlWgetAndPythonReceiveTheWholeFileWithStatusAndType) {
     const auto [output, status] = RunCommand(c.command);
     EXPECT_EQ(status, 0) << c.tool;
     EXPECT_EQ(output, c.output) << c.tool;
-    EXPECT_TRUE(ReadFile(out) == large) << c.tool << " received other bytes";
+    EXPECT_TRUE(site.Program.Folder().ReadText("download.out") == large) << c.tool << " received other bytes";
   }
   if (ran == 0)
     GTEST_SKIP() << "none of the client tools is installed";

@@ -54,7 +54,7 @@ TEST(ExamplePrograms, TheFetcherGetsAPageDirectlyAndThroughEachProxyAndNamesWhat
     SCOPED_TRACE(c.Name + " " + c.Options.back());
     const std::unique_ptr<tSocksServer> server = c.Start();
     if (!server)
-      GTEST_SKIP() << tSocksServer::MissingText(c.Name);
+      GTEST_SKIP() << c.Name << " is not installed (scripts/setup.sh installs it)";
     std::vector<std::string> arguments{"-socks", c.Options[0], "127.0.0.1:" + server->Port};
     arguments.insert(arguments.end(), c.Options.begin() + 1, c.Options.end());
     arguments.push_back(url);

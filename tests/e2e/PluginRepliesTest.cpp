@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "tests/e2e/ServedSite.h"
@@ -112,9 +110,7 @@ TEST_F(PluginReplies, EveryPluginIsToldToUnloadAtShutdown) {
   const auto status = Program.WaitForExit(std::chrono::seconds(20));
   ASSERT_TRUE(status && status->Exited) << Program.Stderr();
   EXPECT_EQ(status->Code, 0);
-  std::ifstream marker(Marker());
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(marker), {}),
-            "TerminateExtension 2\nkwspDone\nAKWSPGDone 3\n");
+  EXPECT_EQ(Program.Folder().ReadText("marker"), "TerminateExtension 2\nkwspDone\nAKWSPGDone 3\n");
 }
 
 } // namespace

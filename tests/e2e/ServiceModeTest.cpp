@@ -6,9 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/ServiceManagerPeer.h"
@@ -17,14 +15,7 @@
 namespace kwstest {
 namespace {
 
-constexpr auto kLimit = 30s;
 using Statuses = std::vector<std::string>;
-
-std::string ReadText(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
 
 // The program serving its own folder on a free port, with its event log in that folder.
 struct ServiceProgram {
@@ -42,7 +33,7 @@ struct ServiceProgram {
     Program.Start(arguments, environment);
   }
   void ExpectExit(int code) {
-    const auto status = Program.WaitForExit(kLimit);
+    const auto status = Program.WaitForExit(30s);
     ASSERT_TRUE(status.has_value()) << Program.Stderr();
     EXPECT_TRUE(status->Exited && status->Code == code) << status->Signal << status->Code << Program.Stderr();
   }
@@ -86,14 +77,15 @@ TEST(ServiceMode, UnderAManagerItReportsEveryControlInOrderServesWhileRunningOrP
   EXPECT_EQ(manager.NextStatuses(2), (Statuses{"Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
   service.ExpectExit(0);
   EXPECT_FALSE(WaitForLoopbackPort(service.Port, 0ms));
-  EXPECT_FALSE(std::filesystem::exists(service.EventLog())) << ReadText(service.EventLog());
+  EXPECT_FALSE(std::filesystem::exists(service.EventLog()))
+      << service.Program.Folder().ReadText("events.log");
 }
 
 TEST(ServiceMode, StartedByHandItLogsThatNoManagerListensUnderItsFileNameAndEndsWithExitCode0) {
   ServiceProgram service;
   service.Start({"-nt"});
   service.ExpectExit(0);
-  EXPECT_EQ(ReadText(service.EventLog()),
+  EXPECT_EQ(service.Program.Folder().ReadText("events.log"),
             "KestruneWS\t1\t0\t0\tThe service process could not connect to the service controller\n");
   EXPECT_FALSE(WaitForLoopbackPort(service.Port, 0ms));
 }
@@ -133,7 +125,7 @@ TEST(ServiceMode, InstallAndUninstallWriteAndRemoveTheUnitBeforeAnyListenerStart
     if (&step != &steps[0])
       continue;
     EXPECT_EQ(
-        ReadText(units.PathOf("kwsService1.service")),
+        units.ReadText("kwsService1.service"),
         "[Unit]\nDescription=Kestrune Web Server service\n[Service]\nType=notify\nNotifyAccess=main\n"
         "ExecStart=\"" +
             service.Program.Folder().PathOf("KestruneWS") +

@@ -8,8 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "host/ServiceApplication.h"
 #include "platform/rtl/sysutils.h"
@@ -71,76 +69,53 @@ TEST(ServiceChild, RunsTheTestServiceUntilItStops) {
   application.RunServices();
 }
 
-class Service : public testing::Test {
-protected:
-  void Start(const std::string& scenario) {
-    Child.Start({"--gtest_filter=ServiceChild.*"}, {{kScenario, scenario},
-                                                    {"NOTIFY_SOCKET", Manager.SocketPath()},
-                                                    {"KWSPLAT_EVENTLOG", Child.Folder().PathOf("events.log")},
+// Each scenario: signals sent in turn (0: none), the statuses each brings, and what the service logged. After
+// each signal a "go" file lets a slow start finish.
+TEST(Service, EachControlIsReportedInOrderHoweverLongTheServiceTakesOrWhenItRefuses) {
+  const std::string running = "Running /7 ready", stopping = "Stop pending (checkpoint 0) /7 stopping";
+  const Statuses started{"Start pending (checkpoint 1) /0", "Start pending (checkpoint 2) /0", running};
+  const Statuses stop{stopping, "Stopped /7"};
+  const struct Case {
+    std::string Scenario;
+    std::vector<std::pair<int, Statuses>> Steps;
+    std::string Events;
+  } cases[] = {
+      // A refused stop reports running again; a failing custom code is logged and changes nothing.
+      {"refuse-first-stop",
+       {{0, started}, {SIGTERM, {stopping, running}}, {SIGRTMIN + 1, {running}}, {SIGTERM, stop}},
+       "kwsTest\t1\t0\t0\tService failed in custom message(129): boom\n"},
+      // A continue that arrives while the pause is still being handled is not lost.
+      {"slow-pause",
+       {{0, started},
+        {SIGTSTP, {"Pause pending (checkpoint 0) /7"}},
+        {SIGCONT, {"Paused /7", "Continue pending (checkpoint 0) /7", running}},
+        {SIGTERM, stop}},
+       ""},
+      // A stop while starting is held until the service runs.
+      {"slow-start", {{0, {started[0], started[1]}}, {SIGTERM, {running, stopping, "Stopped /7"}}}, ""},
+      // A quit before the dispatcher runs shuts the service down, so that the application returns.
+      {"quit-first", {{0, {started[0], started[1], running, stopping, "Stopped /7"}}}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Scenario);
+    tServiceManagerPeer manager;
+    ProgramRunner child(std::nullopt, ParamStr(0));
+    child.Start({"--gtest_filter=ServiceChild.*"}, {{kScenario, c.Scenario},
+                                                    {"NOTIFY_SOCKET", manager.SocketPath()},
+                                                    {"KWSPLAT_EVENTLOG", child.Folder().PathOf("events.log")},
                                                     {"KWSPLAT_HEADLESS", "1"}});
-  }
-  void ExpectStopAndExit() {
-    Child.SendSignal(SIGTERM);
-    EXPECT_EQ(Manager.NextStatuses(2), (Statuses{"Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
-    ExpectExit();
-  }
-  void ExpectExit() {
-    const auto status = Child.WaitForExit(30s);
+    for (const auto& [signal, statuses] : c.Steps) {
+      if (signal != 0) {
+        child.SendSignal(signal);
+        child.Folder().WriteFile("go", "");
+      }
+      ASSERT_EQ(manager.NextStatuses(statuses.size()), statuses);
+    }
+    const auto status = child.WaitForExit(30s);
     ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(status->Code, 0) << Child.Stdout() << Child.Stderr();
+    EXPECT_EQ(status->Code, 0) << child.Stdout() << child.Stderr();
+    EXPECT_EQ(child.Folder().ReadText("events.log"), c.Events);
   }
-  std::string Events() const {
-    std::ostringstream text;
-    text << std::ifstream(Child.Folder().PathOf("events.log")).rdbuf();
-    return text.str();
-  }
-
-  tServiceManagerPeer Manager;
-  ProgramRunner Child{std::nullopt, ParamStr(0)};
-  const Statuses Started{"Start pending (checkpoint 1) /0", "Start pending (checkpoint 2) /0",
-                         "Running /7 ready"};
-};
-
-TEST_F(Service, ARefusedStopReportsRunningAgainAndAFailingCustomCodeIsLoggedWithoutChangingTheState) {
-  Start("refuse-first-stop");
-  ASSERT_EQ(Manager.NextStatuses(3), Started);
-  Child.SendSignal(SIGTERM);
-  EXPECT_EQ(Manager.NextStatuses(2),
-            (Statuses{"Stop pending (checkpoint 0) /7 stopping", "Running /7 ready"}));
-  Child.SendSignal(SIGRTMIN + 1);
-  EXPECT_EQ(Manager.NextStatuses(1), Statuses{"Running /7 ready"});
-  EXPECT_TRUE(WaitUntil([&] { return !Events().empty(); }, 20s, tPump::None)); // logged after the report
-  EXPECT_EQ(Events(), "kwsTest\t1\t0\t0\tService failed in custom message(129): boom\n");
-  ExpectStopAndExit();
-}
-
-TEST_F(Service, AContinueThatArrivesWhileThePauseIsStillBeingHandledIsNotLost) {
-  Start("slow-pause");
-  ASSERT_EQ(Manager.NextStatuses(3), Started);
-  Child.SendSignal(SIGTSTP);
-  ASSERT_EQ(Manager.NextStatuses(1), Statuses{"Pause pending (checkpoint 0) /7"});
-  Child.SendSignal(SIGCONT);
-  EXPECT_EQ(Manager.NextStatuses(3),
-            (Statuses{"Paused /7", "Continue pending (checkpoint 0) /7", "Running /7 ready"}));
-  ExpectStopAndExit();
-}
-
-TEST_F(Service, AStopWhileStartingIsHeldUntilTheServiceRuns) {
-  Start("slow-start");
-  ASSERT_EQ(Manager.NextStatuses(2), (Statuses{Started[0], Started[1]}));
-  Child.SendSignal(SIGTERM);
-  Child.Folder().WriteFile("go", "");
-  EXPECT_EQ(Manager.NextStatuses(3),
-            (Statuses{"Running /7 ready", "Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
-  ExpectExit();
-  EXPECT_EQ(Events(), "");
-}
-
-TEST_F(Service, AQuitBeforeTheDispatcherRunsShutsTheServiceDownSoThatTheApplicationReturns) {
-  Start("quit-first");
-  EXPECT_EQ(Manager.NextStatuses(5), (Statuses{Started[0], Started[1], Started[2],
-                                               "Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
-  ExpectExit();
 }
 
 } // namespace

@@ -3,9 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "platform/win32.h"
 #include "tests/support/TempFolder.h"
@@ -32,11 +30,6 @@ protected:
     return CreateServiceA(Manager, name, display, SERVICE_ALL_ACCESS, type, start, SERVICE_ERROR_NORMAL,
                           "/bin/true", group, tag, nullptr, account, nullptr);
   }
-  std::string Unit(const std::string& name) const {
-    std::ostringstream text;
-    text << std::ifstream(Units.PathOf(name + ".service")).rdbuf();
-    return text.str();
-  }
 
   kwstest::TempFolder Units;
   SC_HANDLE Manager = nullptr;
@@ -50,7 +43,7 @@ TEST_F(Services, AUnitHoldsEveryValueEscapedForSystemdAndNothingItCannotHold) {
                      &tag, "dep1\0+grp2\0+grp3\0", "NT AUTHORITY\\nobody", "secret");
   ASSERT_NE(service, nullptr) << GetLastError();
   EXPECT_EQ(tag, 1u);
-  EXPECT_EQ(Unit("svc.a"),
+  EXPECT_EQ(Units.ReadText("svc.a.service"),
             "[Unit]\nDescription=Shown 100%% done\nRequires=dep1.service\nAfter=dep1.service\n"
             "[Service]\nType=notify\nNotifyAccess=main\n"
             "ExecStart=\"/opt/a \\\\b/prog\" -x 5%% $$HOME\nEnvironment=KWSPLAT_SERVICE=svc.a\n"
@@ -120,9 +113,7 @@ TEST(EventLog, AnEntryIsOneLineOfSourceTypeCategoryIdAndTheStringsJoinedWithoutL
   EXPECT_TRUE(DeregisterEventSource(source));
   EXPECT_EQ(ErrorOf(DeregisterEventSource(source)), 6u);
   unsetenv("KWSPLAT_EVENTLOG");
-  std::ostringstream text;
-  text << std::ifstream(folder.PathOf("events")).rdbuf();
-  EXPECT_EQ(text.str(), "src\t2\t3\t7\t[category 3, event 7] a b c d\nsrc\t1\t0\t0\td\n");
+  EXPECT_EQ(folder.ReadText("events"), "src\t2\t3\t7\t[category 3, event 7] a b c d\nsrc\t1\t0\t0\td\n");
 }
 
 } // namespace

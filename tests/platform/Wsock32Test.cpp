@@ -10,10 +10,9 @@ using namespace kwstest;
 
 namespace {
 
-TEST(Wsock32Module, LoadsByNameInAnyCaseAndExportsExactlyTheWinsockNames) {
+TEST(Wsock32Module, ExportsExactlyTheWinsockNames) {
   HMODULE module = LoadLibraryA("wsock32.dll");
   ASSERT_NE(module, nullptr);
-  EXPECT_EQ(LoadLibraryA("WSOCK32"), module);
 #define KWSTEST_EXPORTED(name, result, parameters, arguments)                                                \
   EXPECT_NE(GetProcAddress(module, #name), nullptr) << #name;
   KWS_WINSOCK_PROCEDURES(KWSTEST_EXPORTED)
@@ -69,7 +68,8 @@ TEST_F(Wsock32Errors, CallsAnswerWithTheirWinsockNumbers) {
     int Expected;
   };
   const Case cases[] = {
-      {"refused", [&] { return ConnectTo(Tcp(), UnusedPort()); }, WSAECONNREFUSED},
+      {"refused", [&] { return ConnectTo(Tcp(), static_cast<u_short>(FreeLoopbackPort())); },
+       WSAECONNREFUSED},
       {"send unconnected", [&] { return SendText(fresh, "x"); }, WSAENOTCONN},
       {"recv listening", [&] { return ws.recv(listener, buffer, 8, 0); }, WSAENOTCONN},
       {"listen unbound", [&] { return ws.listen(fresh, 5); }, WSAEINVAL},
@@ -113,17 +113,13 @@ TEST_F(Wsock32Handles, AreMultiplesOfFourFrom0x100AndNeverReused) {
   EXPECT_EQ(ws.WSAGetLastError(), WSAENOTSOCK);
 }
 
-TEST(Wsock32Names, InetAddrReadsTheDottedFormsInMemoryOrder) {
+TEST(Wsock32Names, InetAddrReadsTheDottedFormsInMemoryOrderAndInetNtoaKeepsEachThreadsTextApart) {
   const tWinsock& ws = tWinsock::Get();
   const std::pair<const char*, uint32_t> cases[] = {{"1.2.3.4 ", 0x04030201},     {"127.1", 0x0100007F},
                                                     {"0x7f.0.0.010", 0x0800007F}, {"1.2.3.256", INADDR_NONE},
                                                     {"1..2.3", INADDR_NONE},      {"1.2.3.4x", INADDR_NONE}};
   for (const auto& [text, bytes] : cases)
     EXPECT_EQ(ws.inet_addr(text), bytes) << text;
-}
-
-TEST(Wsock32Names, InetNtoaKeepsEachThreadsTextApart) {
-  const tWinsock& ws = tWinsock::Get();
   in_addr mine{};
   mine.s_addr = static_cast<uint32_t>(ws.inet_addr("192.168.10.200"));
   char* text = ws.inet_ntoa(mine);

@@ -41,12 +41,6 @@ TEST(WSIO_AKWSP, TheReplyIsBuiltFromStatusHeaderLinesAndBody) {
   }
 }
 
-TEST(WSIO_AKWSP, BytesAfterTheRequestGetNoSecondReply) {
-  tExchange exchange(Get("TestAkwsp?plain"), kAkwspDir, std::make_shared<tLibraryCache>());
-  exchange.Producer->HandleData("\r\n");
-  EXPECT_EQ(exchange.Connection->Pieces, 1);
-}
-
 TEST(WSIO_AKWSP, ALongPathIsCutToFitTheInitRecord) {
   auto initPath = TestPluginEntry<const char* (*)()>(kTestPluginsDir + "/TestAkwsp.so", "TestAkwspInitPath");
   std::string path = "/p/";

@@ -45,15 +45,12 @@ TEST(WSIO_KWSP, TheDataGoesIntoThePluginsBlockOnlyWhenItsSizeIsKnown) {
   }
 }
 
-TEST(WSIO_KWSP, AnEmptyWriteSendsNothingAndCompletesNothing) {
-  tExchange exchange(Get("TestKwsp", "?zero"), kKwspDir, std::make_shared<tLibraryCache>());
-  EXPECT_EQ(exchange.Connection->Pieces, 0);
-  EXPECT_FALSE(exchange.Connection->Complete);
-}
-
-TEST(WSIO_KWSP, PeerInfoDescribesTheClient) {
-  tExchange exchange(Get("TestKwsp", "?peer"), kKwspDir, std::make_shared<tLibraryCache>());
-  EXPECT_EQ(exchange.Connection->Out, "0a010203 2 13330");
+TEST(WSIO_KWSP, AnEmptyWriteSendsNothingAndCompletesNothingAndPeerInfoDescribesTheClient) {
+  tExchange zero(Get("TestKwsp", "?zero"), kKwspDir, std::make_shared<tLibraryCache>());
+  EXPECT_EQ(zero.Connection->Pieces, 0);
+  EXPECT_FALSE(zero.Connection->Complete);
+  tExchange peer(Get("TestKwsp", "?peer"), kKwspDir, std::make_shared<tLibraryCache>());
+  EXPECT_EQ(peer.Connection->Out, "0a010203 2 13330");
 }
 
 TEST(WSIO_KWSP, CallsWithTheHandleOfAnEndedRequestTouchNothing) {
@@ -76,12 +73,4 @@ TEST(WSIO_KWSP, TheServersReallocateZeroFillsNewBlocksResizesAndFrees) {
   EXPECT_EQ(static_cast<char*>(block)[0], 'k');
   tkwsLoadedLibrary::Reallocate(&block, 0);
   EXPECT_EQ(block, nullptr);
-}
-
-TEST(WSIO_KWSP, KwspDoneRunsWhenTheListenerUnloadsAnAcceptedPlugin) {
-  tPluginMarker marker;
-  auto cache = std::make_shared<tLibraryCache>();
-  tExchange(Get("TestKwsp", "?END"), kKwspDir, cache);
-  cache->UnloadAll(1000);
-  EXPECT_EQ(marker.Text(), "kwspDone\n");
 }

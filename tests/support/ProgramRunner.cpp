@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -18,12 +17,6 @@ extern char** environ;
 namespace kwstest {
 
 namespace {
-
-std::string ReadFileText(const std::string& path) {
-  std::ostringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
 
 std::vector<char*> PointersTo(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
@@ -120,11 +113,11 @@ bool ProgramRunner::WaitForStderr(const std::string& text, std::chrono::millisec
 }
 
 std::string ProgramRunner::Stdout() const {
-  return ReadFileText(Dir.PathOf("stdout.txt"));
+  return Dir.ReadText("stdout.txt");
 }
 
 std::string ProgramRunner::Stderr() const {
-  return ReadFileText(Dir.PathOf("stderr.txt"));
+  return Dir.ReadText("stderr.txt");
 }
 
 std::pair<std::string, int> RunCommand(const std::string& command) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 
 #include "server/Connection.h"
 #include "settings/CoreAPITools.h"
@@ -20,7 +19,7 @@ public:
   }
 
   const tRequest& Request() const override { return Req; }
-  std::string TakeLaterBytes() override { return std::exchange(Later, {}); }
+  std::string TakeLaterBytes() override { return {}; }
   void QueueReply(const std::string& text) override {
     Out += text;
     ++Pieces;
@@ -35,10 +34,9 @@ public:
   void WakeWorker() override { ++Wakes; }
 
   tRequest Req;
-  std::string Later; // offered to the producer's next TakeLaterBytes
-  std::string Out;   // every byte queued, in order
-  int Pieces = 0;    // texts and files queued
-  int Files = 0;     // of which files
+  std::string Out; // every byte queued, in order
+  int Pieces = 0;  // texts and files queued
+  int Files = 0;   // of which files
   bool Complete = false;
   int Wakes = 0;
 };

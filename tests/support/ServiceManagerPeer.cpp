@@ -1,6 +1,7 @@
 #include "tests/support/ServiceManagerPeer.h"
 
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -24,35 +25,26 @@ tServiceManagerPeer::~tServiceManagerPeer() {
   close(Fd);
 }
 
-tNotification tServiceManagerPeer::NextStatus(std::chrono::milliseconds timeout) {
+std::vector<std::string> tServiceManagerPeer::NextStatuses(size_t count, std::chrono::milliseconds timeout) {
+  std::vector<std::string> statuses;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
+  while (statuses.size() < count) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd ready{Fd, POLLIN, 0};
     if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0)
-      return {};
+      break;
     char buffer[4096];
     const ssize_t got = recv(Fd, buffer, sizeof buffer, 0);
-    tNotification fields;
+    std::map<std::string, std::string> fields; // the datagram's KEY=value lines
     std::istringstream lines(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0));
     for (std::string line; std::getline(lines, line);)
       if (const size_t equals = line.find('='); equals != std::string::npos)
         fields[line.substr(0, equals)] = line.substr(equals + 1);
     if (fields.count("STATUS"))
-      return fields;
-  }
-}
-
-std::vector<std::string> tServiceManagerPeer::NextStatuses(size_t count, std::chrono::milliseconds timeout) {
-  std::vector<std::string> statuses;
-  while (statuses.size() < count) {
-    tNotification status = NextStatus(timeout);
-    if (status.empty())
-      break;
-    statuses.push_back(status["STATUS"] + " /" + status["X_CONTROLS_ACCEPTED"] +
-                       (status.count("READY") ? " ready" : "") +
-                       (status.count("STOPPING") ? " stopping" : ""));
+      statuses.push_back(fields["STATUS"] + " /" + fields["X_CONTROLS_ACCEPTED"] +
+                         (fields.count("READY") ? " ready" : "") +
+                         (fields.count("STOPPING") ? " stopping" : ""));
   }
   return statuses;
 }

@@ -2,15 +2,12 @@
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "tests/support/TempFolder.h"
 
 namespace kwstest {
-
-using tNotification = std::map<std::string, std::string>; // KEY=value lines of one datagram
 
 class tServiceManagerPeer {
 public:
@@ -21,10 +18,8 @@ public:
 
   // The value for NOTIFY_SOCKET.
   const std::string& SocketPath() const { return Path; }
-  // The next datagram that reports a status; empty on time-out.
-  tNotification NextStatus(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   // The next count statuses, each as its STATUS text, "/" and the controls accepted, then " ready" for
-  // READY=1 and " stopping" for STOPPING=1; fewer on time-out.
+  // READY=1 and " stopping" for STOPPING=1; fewer on time-out. Datagrams without a status are passed over.
   std::vector<std::string> NextStatuses(size_t count,
                                         std::chrono::milliseconds timeout = std::chrono::seconds(20));
 

@@ -10,13 +10,10 @@
 namespace kwstest {
 
 struct tSocksServer {
-  // Null when the program is not installed: the caller skips with MissingText.
+  // Null when the program is not installed: the caller skips.
   static std::unique_ptr<tSocksServer> Microsocks(const std::string& user = "",
                                                   const std::string& password = "");
   static std::unique_ptr<tSocksServer> Dante();
-  static std::string MissingText(const std::string& program) {
-    return program + " is not installed (scripts/setup.sh installs it)";
-  }
 
   std::string Port = std::to_string(FreeLoopbackPort());
   std::unique_ptr<ProgramRunner> Runner;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -32,6 +33,12 @@ public:
              .write(content.data(), std::streamsize(content.size())))
       throw std::runtime_error("cannot write " + PathOf(relative));
     return PathOf(relative);
+  }
+  // The file's bytes below the folder; empty when it cannot be read.
+  std::string ReadText(const std::string& relative) const {
+    std::ostringstream text;
+    text << std::ifstream(PathOf(relative), std::ios::binary).rdbuf();
+    return text.str();
   }
   std::string MakeFolder(const std::string& relative) const {
     std::filesystem::create_directories(PathOf(relative));

@@ -12,6 +12,7 @@
 #include "platform/rtl/WinsockProcedures.h"
 #include "platform/win32.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/TestWindow.h"
 #include "tests/support/Wait.h"
 
 namespace kwstest {
@@ -50,26 +51,6 @@ inline std::ostream& operator<<(std::ostream& out, const tNote& note) {
 inline tNote ToNote(const MSG& msg) {
   return {static_cast<SOCKET>(msg.wParam), WSAGETSELECTEVENT(msg.lParam), WSAGETSELECTERROR(msg.lParam)};
 }
-
-// A hidden window whose messages nobody dispatches: the test takes them in order.
-struct tSocketWindow {
-  tSocketWindow() {
-    WNDCLASSA cls{};
-    cls.lpfnWndProc = DefWindowProcA;
-    cls.lpszClassName = "KwsTestSocketWindow";
-    RegisterClassA(&cls); // a second registration fails harmlessly
-    Handle = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-  }
-  ~tSocketWindow() { DestroyWindow(Handle); }
-  std::optional<MSG> NextMessage(std::chrono::milliseconds timeout = 5s) {
-    MSG msg;
-    if (!WaitUntil([&] { return PeekMessageA(&msg, Handle, 0, 0, PM_REMOVE) != FALSE; }, timeout,
-                   tPump::None))
-      return std::nullopt;
-    return msg;
-  }
-  HWND Handle = nullptr;
-};
 
 class tWinsockTest : public ::testing::Test {
 protected:
@@ -124,7 +105,6 @@ protected:
     EXPECT_EQ(ws.listen(s, SOMAXCONN), 0);
     return s;
   }
-  static u_short UnusedPort() { return static_cast<u_short>(FreeLoopbackPort()); }
   tPair Connected() {
     SOCKET listener = Listener();
     tPair pair{Tcp(), INVALID_SOCKET};
@@ -191,17 +171,27 @@ class tNotifierTest : public tWinsockTest {
 protected:
   static constexpr UINT kSocketMessage = WM_USER + 1;
   static constexpr UINT kSentinelMessage = WM_USER + 60;
-  tSocketWindow Window;
+  tRecorder Unheard; // nobody dispatches the window's messages: the test takes them in order
+  HWND Window = CreateRecordingWindow(Unheard);
   tPair Sentinel;
+
+  ~tNotifierTest() override { DestroyWindow(Window); }
 
   void SetUp() override {
     tWinsockTest::SetUp();
     Sentinel = Connected();
-    ASSERT_EQ(ws.WSAAsyncSelect(Sentinel.Server, Window.Handle, kSentinelMessage, FD_READ), 0);
+    ASSERT_EQ(ws.WSAAsyncSelect(Sentinel.Server, Window, kSentinelMessage, FD_READ), 0);
   }
-  int Select(SOCKET s, long mask) { return ws.WSAAsyncSelect(s, Window.Handle, kSocketMessage, mask); }
+  int Select(SOCKET s, long mask) { return ws.WSAAsyncSelect(s, Window, kSocketMessage, mask); }
+  std::optional<MSG> NextMessage(std::chrono::milliseconds timeout = 5s) {
+    MSG msg;
+    if (!WaitUntil([&] { return PeekMessageA(&msg, Window, 0, 0, PM_REMOVE) != FALSE; }, timeout,
+                   tPump::None))
+      return std::nullopt;
+    return msg;
+  }
   std::optional<tNote> Next(std::chrono::milliseconds timeout = 5s) {
-    std::optional<MSG> msg = Window.NextMessage(timeout);
+    std::optional<MSG> msg = NextMessage(timeout);
     EXPECT_TRUE(!msg || msg->message == kSocketMessage);
     return msg ? std::optional(ToNote(*msg)) : std::nullopt;
   }
@@ -209,7 +199,7 @@ protected:
   tNotes Barrier() {
     tNotes seen;
     EXPECT_EQ(SendText(Sentinel.Client, "!"), 1);
-    while (std::optional<MSG> msg = Window.NextMessage()) {
+    while (std::optional<MSG> msg = NextMessage()) {
       if (msg->message == kSentinelMessage) {
         EXPECT_EQ(ReceiveText(Sentinel.Server, 16), "!");
         return seen;
