@@ -33,6 +33,19 @@ inline const std::string kNotFoundReply =
 inline const std::string kHelloRequest = "GET /hello.txt HTTP/1.0\r\n\r\n";
 inline const std::string kHelloReply = FileReply("text/plain", "hello world\n");
 
+// One listener on the port serving the program's own folder.
+inline std::string SettingsOnPort(int port) {
+  return "[LISTENERS]\nCOUNT=1\n[L1.GENERAL]\nPORT=" + std::to_string(port) +
+         "\n[L1.VD1.GENERAL]\nPATH=.\nVPATH=/\n";
+}
+
+inline void ExpectExit(ProgramRunner& program, int code = 0) {
+  const std::optional<ExitStatus> status = program.WaitForExit(std::chrono::seconds(30));
+  ASSERT_TRUE(status.has_value()) << "still running; stderr:\n" << program.Stderr();
+  EXPECT_TRUE(status->Exited) << "killed by signal " << status->Signal << "; stderr:\n" << program.Stderr();
+  EXPECT_EQ(status->Code, code) << program.Stderr();
+}
+
 // Below the program's folder, its current directory: site/ is the web root, secret.txt lies beside it.
 class ServedSite {
 public:

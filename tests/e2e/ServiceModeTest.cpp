@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "tests/support/ProgramRunner.h"
+#include "tests/e2e/ServedSite.h"
 #include "tests/support/ServiceManagerPeer.h"
 #include "tests/support/Wait.h"
 
@@ -19,9 +19,7 @@ using Statuses = std::vector<std::string>;
 
 // The program serving its own folder on a free port, with its event log in that folder.
 struct ServiceProgram {
-  explicit ServiceProgram(int port = FreeLoopbackPort())
-      : Port(port), Program("[LISTENERS]\nCOUNT=1\n[L1.GENERAL]\nPORT=" + std::to_string(port) +
-                            "\n[L1.VD1.GENERAL]\nPATH=.\nVPATH=/\n") {
+  explicit ServiceProgram(int port = FreeLoopbackPort()) : Port(port), Program(SettingsOnPort(port)) {
     Program.Folder().WriteFile("hello.txt", "hello");
   }
   ~ServiceProgram() { EXPECT_EQ(Program.Stderr().find("Sanitizer"), std::string::npos) << Program.Stderr(); }
@@ -31,11 +29,6 @@ struct ServiceProgram {
         {{"KWSPLAT_HEADLESS", "1"}, {"DISPLAY", std::nullopt}, {"KWSPLAT_EVENTLOG", EventLog()}});
     environment.insert({"NOTIFY_SOCKET", std::nullopt});
     Program.Start(arguments, environment);
-  }
-  void ExpectExit(int code) {
-    const auto status = Program.WaitForExit(30s);
-    ASSERT_TRUE(status.has_value()) << Program.Stderr();
-    EXPECT_TRUE(status->Exited && status->Code == code) << status->Signal << status->Code << Program.Stderr();
   }
   bool Serves() {
     return HttpExchange(static_cast<uint16_t>(Port), "GET /hello.txt HTTP/1.0\r\n\r\n")
@@ -75,7 +68,7 @@ TEST(ServiceMode, UnderAManagerItReportsEveryControlInOrderServesWhileRunningOrP
 
   service.Program.SendSignal(SIGTERM);
   EXPECT_EQ(manager.NextStatuses(2), (Statuses{"Stop pending (checkpoint 0) /7 stopping", "Stopped /7"}));
-  service.ExpectExit(0);
+  ExpectExit(service.Program);
   EXPECT_FALSE(WaitForLoopbackPort(service.Port, 0ms));
   EXPECT_FALSE(std::filesystem::exists(service.EventLog()))
       << service.Program.Folder().ReadText("events.log");
@@ -84,7 +77,7 @@ TEST(ServiceMode, UnderAManagerItReportsEveryControlInOrderServesWhileRunningOrP
 TEST(ServiceMode, StartedByHandItLogsThatNoManagerListensUnderItsFileNameAndEndsWithExitCode0) {
   ServiceProgram service;
   service.Start({"-nt"});
-  service.ExpectExit(0);
+  ExpectExit(service.Program);
   EXPECT_EQ(service.Program.Folder().ReadText("events.log"),
             "KestruneWS\t1\t0\t0\tThe service process could not connect to the service controller\n");
   EXPECT_FALSE(WaitForLoopbackPort(service.Port, 0ms));
@@ -117,7 +110,7 @@ TEST(ServiceMode, InstallAndUninstallWriteAndRemoveTheUnitBeforeAnyListenerStart
     SCOPED_TRACE(step.Arguments.back());
     ServiceProgram service(taken);
     service.Start(step.Arguments, {{"KWSPLAT_UNIT_DIR", units.Path()}});
-    service.ExpectExit(0);
+    ExpectExit(service.Program);
     EXPECT_EQ(service.Program.Stderr(), step.Stderr);
     EXPECT_EQ(std::filesystem::exists(units.PathOf("kwsService1.service")), step.Installed);
     EXPECT_EQ(std::filesystem::exists(units.PathOf("multi-user.target.wants/kwsService1.service")),
@@ -138,7 +131,7 @@ TEST(ServiceMode, InstallAndUninstallWriteAndRemoveTheUnitBeforeAnyListenerStart
 TEST(ServiceMode, InstallingWithoutAUnitFolderEndsWithTheErrorReportAndExitCode1) {
   ServiceProgram service;
   service.Start({"-NT", "-INSTALL"}, {{"KWSPLAT_UNIT_DIR", service.Program.Folder().PathOf("missing")}});
-  service.ExpectExit(1);
+  ExpectExit(service.Program, 1);
   const std::string report = "Application Error: Exception EOSError in module KestruneWS at [0-9A-F]+\\.\n"
                              "Win32 Error\\.  Code: 5\\.\nAccess is denied\\.\n";
   EXPECT_TRUE(std::regex_match(service.Program.Stderr(), std::regex(report))) << service.Program.Stderr();

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "tests/support/ProgramRunner.h"
+#include "tests/e2e/ServedSite.h"
 #include "tests/support/Wait.h"
 #include "tests/support/X11Probe.h"
 
@@ -17,19 +17,6 @@ namespace {
 
 constexpr auto kLimit = 30s;
 const EnvironmentChanges kHeadless{{"KWSPLAT_HEADLESS", "1"}, {"DISPLAY", std::nullopt}};
-
-// One listener on the port serving the program's own folder.
-std::string SettingsOnPort(int port) {
-  return "[LISTENERS]\nCOUNT=1\n[L1.GENERAL]\nPORT=" + std::to_string(port) +
-         "\n[L1.VD1.GENERAL]\nPATH=.\nVPATH=/\n";
-}
-
-void ExpectExit(ProgramRunner& program, int code = 0) {
-  const std::optional<ExitStatus> status = program.WaitForExit(kLimit);
-  ASSERT_TRUE(status.has_value()) << "still running; stderr:\n" << program.Stderr();
-  EXPECT_TRUE(status->Exited) << "killed by signal " << status->Signal << "; stderr:\n" << program.Stderr();
-  EXPECT_EQ(status->Code, code) << program.Stderr();
-}
 
 TEST(WindowedMode, EachStopSignalEndsTheServingProgramWithExitCode0AndClosesItsListener) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
