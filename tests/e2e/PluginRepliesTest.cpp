@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <thread>
 
 #include "tests/e2e/ServedSite.h"
@@ -49,8 +48,8 @@ protected:
   ProgramRunner Program;
 };
 
-TEST_F(PluginReplies, CurlAndPythonReadEverySamplePluginsReply) {
-  const std::string base = "http://127.0.0.1:" + std::to_string(Port);
+// Python's http.client refuses a malformed status line or header block.
+TEST_F(PluginReplies, PythonReadsEverySamplePluginsReply) {
   struct Case {
     std::string Method, Path, Body, Expected;
   } cases[] = {
@@ -61,12 +60,6 @@ TEST_F(PluginReplies, CurlAndPythonReadEverySamplePluginsReply) {
       {"GET", "/akwsp/akwsp_hello?q", "", "query \"q\""},
   };
   for (const Case& c : cases) {
-    const std::string data = c.Body.empty() ? "" : " --data-binary " + c.Body;
-    const auto [curl, curlStatus] =
-        RunCommand("curl -sS --max-time 10 -w '|%{http_code}'" + data + " '" + base + c.Path + "'");
-    EXPECT_EQ(curlStatus, 0) << c.Path;
-    EXPECT_NE(curl.find(c.Expected), std::string::npos) << c.Path << ": " << curl;
-    EXPECT_TRUE(curl.ends_with("|200")) << c.Path << ": " << curl;
     const auto [python, pythonStatus] = RunCommand(
         "python3 -c \"import http.client as h,sys;c=h.HTTPConnection('127.0.0.1'," + std::to_string(Port) +
         ",timeout=10);c.request(sys.argv[1],sys.argv[2],body=sys.argv[3] or None);r=c.getresponse();"
@@ -107,9 +100,7 @@ TEST_F(PluginReplies, EveryPluginIsToldToUnloadAtShutdown) {
   for (const char* path : {"/tisapi/TestIsapi?a=1", "/tkwsp/TestKwsp?END", "/takwsp/TestAkwsp?plain"})
     EXPECT_NE(Exchange(std::string("GET ") + path + " HTTP/1.0\r\n\r\n"), "") << path;
   ASSERT_TRUE(Program.SendSignal(SIGTERM));
-  const auto status = Program.WaitForExit(std::chrono::seconds(20));
-  ASSERT_TRUE(status && status->Exited) << Program.Stderr();
-  EXPECT_EQ(status->Code, 0);
+  ExpectExit(Program);
   EXPECT_EQ(Program.Folder().ReadText("marker"), "TerminateExtension 2\nkwspDone\nAKWSPGDone 3\n");
 }
 

@@ -21,7 +21,6 @@ using namespace kwstest;
 using Statuses = std::vector<std::string>;
 
 constexpr const char* kScenario = "KWS_SERVICE_CHILD";
-constexpr DWORD kFailingCustomCode = 129;
 
 // Refuses the first stop, takes its time to pause or to start, as the scenario asks.
 class tTestService : public TService {
@@ -39,7 +38,7 @@ public:
       };
   }
   bool HandleCustomControl(DWORD code) override {
-    if (code == kFailingCustomCode)
+    if (code == 129) // as SIGRTMIN + 1 brings it
       throw Exception("boom");
     return true;
   }

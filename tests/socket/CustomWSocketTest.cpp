@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "socket/WinsockAPI.h"
 #include "tests/support/SocketProbe.h"
 
 using namespace kwstest;
@@ -92,25 +91,6 @@ TEST(SocketClose, AbortOfAListenerStopsItAtOnce) {
   EXPECT_EQ(server.Listener.Events, (Events{"state listening>closed", "closed 0"}));
   tLoopbackPeer peer;
   EXPECT_FALSE(peer.Connect(server.Port));
-}
-
-TEST(SocketClose, ClosingWithUnreadBytesResetsThePeerAndFreesEverything) {
-  const int descriptorsBefore = BaselineDescriptors();
-  {
-    tProbeListener server;
-    tLoopbackPeer peer;
-    tProbeSocket* adopted = server.Next(peer);
-    ASSERT_NE(adopted, nullptr);
-    int calls = 0;
-    adopted->OnDataAvailable = [&](TCustomWSocket&, WORD) { ++calls; }; // claims the bytes, reads none
-    ASSERT_TRUE(peer.Send("request that nobody reads"));
-    ASSERT_TRUE(WaitUntil([&] { return calls > 0; }));
-    adopted->Close();
-    EXPECT_EQ(adopted->SessionClosedCount, 1);
-    peer.ReadToEnd(5s);
-    EXPECT_TRUE(peer.Reset || peer.Closed);
-  }
-  EXPECT_TRUE(DescriptorsBackTo(descriptorsBefore));
 }
 
 TEST(SocketClose, BytesStillHeldAreDeliveredBeforeTheSessionClosedNotification) {
