@@ -11,6 +11,10 @@
 #endif
 #include <windows.h>
 #include <winsock.h>
+// The system's header undefines it at its end; our procedure types name it.
+#ifndef WSAAPI
+#define WSAAPI WINAPI
+#endif
 #else
 #include "platform/win32/base.h"
 #include "platform/win32/errors.h"

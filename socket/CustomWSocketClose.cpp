@@ -139,7 +139,7 @@ void TCustomWSocket::DoClose(bool shutDownFirst, WORD error) {
     return;
   }
   if (shutDownFirst) {
-    Shutdown(SD_SEND);
+    Shutdown(kShutdownSend);
   }
   // With linger on and a time set, the system answers WSAEWOULDBLOCK until the peer has taken the data
   // or the time has passed; the loop keeps this thread's notifications flowing meanwhile.

@@ -20,6 +20,9 @@ enum TSocketState : uint8_t {
   wsClosed = 7
 };
 
+// shutdown()'s "no more sends"; Winsock 1.1's header names no constant for it.
+constexpr int kShutdownSend = 1;
+
 enum TSocketSendFlags : uint8_t { wsSendNormal = 0, wsSendUrgent = 1 };
 
 enum TSocketLingerOnOff : uint8_t { wsLingerOff = 0, wsLingerOn = 1, wsLingerNoSet = 2 };
