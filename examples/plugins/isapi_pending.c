@@ -2,31 +2,27 @@
    the reply and ends the session. */
 #define _POSIX_C_SOURCE 200809L
 
-#include <pthread.h>
 #include <string.h>
-#include <time.h>
 
 #include "Isapi2.h"
+#include "SampleThreads.h"
 
-static pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t Idle = PTHREAD_COND_INITIALIZER;
-static int Running; /* answering threads, guarded by Lock */
+static int Running; /* answering threads, guarded by the sample lock */
 
-static void* Answer(void* argument) {
+SAMPLE_THREAD(Answer) {
   EXTENSION_CONTROL_BLOCK* ecb = (EXTENSION_CONTROL_BLOCK*)argument;
   static const char header[] = "Content-Type: text/plain\r\n\r\n";
   static const char body[] = "Answered later, from the extension's own thread.\n";
-  const struct timespec pause = {0, 100 * 1000 * 1000};
   DWORD length = sizeof body - 1;
-  nanosleep(&pause, NULL);
+  SamplePause(100);
   ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, NULL, NULL, (LPDWORD)header);
   ecb->WriteClient(ecb->ConnID, (LPVOID)body, &length, HSE_IO_SYNC);
   ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_DONE_WITH_SESSION, NULL, NULL, NULL);
-  pthread_mutex_lock(&Lock);
+  SampleLock();
   if (--Running == 0)
-    pthread_cond_broadcast(&Idle);
-  pthread_mutex_unlock(&Lock);
-  return NULL;
+    SampleSignalIdle();
+  SampleUnlock();
+  SAMPLE_THREAD_END;
 }
 
 BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version) {
@@ -36,26 +32,23 @@ BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version) {
 }
 
 DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
-  pthread_t thread;
-  pthread_mutex_lock(&Lock);
+  SampleLock();
   ++Running;
-  pthread_mutex_unlock(&Lock);
-  if (pthread_create(&thread, NULL, Answer, ecb) != 0) {
-    pthread_mutex_lock(&Lock);
+  SampleUnlock();
+  if (SampleStartThread(Answer, ecb) != 0) {
+    SampleLock();
     --Running;
-    pthread_mutex_unlock(&Lock);
+    SampleUnlock();
     return HSE_STATUS_ERROR;
   }
-  pthread_detach(thread);
   return HSE_STATUS_PENDING;
 }
 
 /* Nothing may run in this library once it is unloaded. */
 BOOL WINAPI TerminateExtension(DWORD flags) {
   (void)flags;
-  pthread_mutex_lock(&Lock);
-  while (Running > 0)
-    pthread_cond_wait(&Idle, &Lock);
-  pthread_mutex_unlock(&Lock);
+  SampleLock();
+  SampleWaitIdle(&Running);
+  SampleUnlock();
   return TRUE;
 }

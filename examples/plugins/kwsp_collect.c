@@ -2,20 +2,18 @@
    of its own with the size of the body it received. */
 #define _POSIX_C_SOURCE 200809L
 
-#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
 #include "KWSPlugin.h"
+#include "SampleThreads.h"
 
 static KWSPBlock* Server;
-static pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t Idle = PTHREAD_COND_INITIALIZER;
-static int Running; /* answering threads, guarded by Lock */
+static int Running; /* answering threads, guarded by the sample lock */
 
-/* One request being collected; the list is guarded by Lock. */
+/* One request being collected; the list is guarded by the sample lock. */
 typedef struct Collected {
   KWSPRequest Request;
   char* Text;
@@ -60,7 +58,7 @@ static long BodyLength(const Collected* c, size_t* bodyStart) {
   return 0;
 }
 
-static void* Answer(void* argument) {
+SAMPLE_THREAD(Answer) {
   Collected* c = (Collected*)argument;
   char reply[200];
   size_t start = 0;
@@ -72,11 +70,11 @@ static void* Answer(void* argument) {
   Server->Complete(c->Request);
   free(c->Text);
   free(c);
-  pthread_mutex_lock(&Lock);
+  SampleLock();
   if (--Running == 0)
-    pthread_cond_broadcast(&Idle);
-  pthread_mutex_unlock(&Lock);
-  return NULL;
+    SampleSignalIdle();
+  SampleUnlock();
+  SAMPLE_THREAD_END;
 }
 
 static void KWSP_CALL OnRequest(KWSPRequest request, void* data, uint32_t length) {
@@ -84,12 +82,11 @@ static void KWSP_CALL OnRequest(KWSPRequest request, void* data, uint32_t length
   char* grown;
   size_t start = 0;
   long body;
-  pthread_t thread;
-  pthread_mutex_lock(&Lock);
+  SampleLock();
   c = Find(request);
   grown = c != NULL ? (char*)realloc(c->Text, c->Length + length + 1) : NULL;
   if (grown == NULL) {
-    pthread_mutex_unlock(&Lock);
+    SampleUnlock();
     return;
   }
   memcpy(grown + c->Length, data, length);
@@ -98,20 +95,19 @@ static void KWSP_CALL OnRequest(KWSPRequest request, void* data, uint32_t length
   c->Text = grown;
   body = BodyLength(c, &start);
   if (body < 0 || c->Length - start < (size_t)body) {
-    pthread_mutex_unlock(&Lock);
+    SampleUnlock();
     return;
   }
   Unlink(c);
   ++Running;
-  if (pthread_create(&thread, NULL, Answer, c) != 0) {
+  if (SampleStartThread(Answer, c) != 0) {
     --Running;
-    pthread_mutex_unlock(&Lock);
+    SampleUnlock();
     free(c->Text);
     free(c);
     return;
   }
-  pthread_detach(thread);
-  pthread_mutex_unlock(&Lock);
+  SampleUnlock();
 }
 
 KWSP_EXPORT int32_t KWSP_CALL kwspInit(KWSPBlock* block) {
@@ -125,14 +121,13 @@ KWSP_EXPORT int32_t KWSP_CALL kwspInit(KWSPBlock* block) {
 
 /* Nothing may run in this library once it is unloaded. */
 KWSP_EXPORT void KWSP_CALL kwspDone(void) {
-  pthread_mutex_lock(&Lock);
-  while (Running > 0)
-    pthread_cond_wait(&Idle, &Lock);
+  SampleLock();
+  SampleWaitIdle(&Running);
   while (Requests != NULL) {
     Collected* c = Requests;
     Requests = c->Next;
     free(c->Text);
     free(c);
   }
-  pthread_mutex_unlock(&Lock);
+  SampleUnlock();
 }
