@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Draws MAINICON.pam: a white "K" on a rust-coloured disc, 32x32 RGBA, anti-aliased by 4x4 supersampling."""
+"""Draws the program icon, a white "K" on a rust-coloured disc, 32x32 RGBA, anti-aliased by 4x4 supersampling:
+MAINICON.pam for the Linux build and MAINICON.ico, the same picture, for the Windows build's resource."""
 import math
+import struct
 import sys
 
 SIZE = 32
@@ -46,6 +48,26 @@ def main(path):
     header = f"P7\nWIDTH {SIZE}\nHEIGHT {SIZE}\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"
     with open(path, "wb") as out:
         out.write(header.encode("ascii") + pixels)
+    with open(path.rsplit(".", 1)[0] + ".ico", "wb") as out:
+        out.write(ico(pixels))
+
+
+def ico(rgba):
+    """One 32-bit image: a bitmap header of twice the height, BGRA rows bottom-up, then the 1-bit mask."""
+    rows = [rgba[r * SIZE * 4:(r + 1) * SIZE * 4] for r in range(SIZE)]
+    colour = bytearray()
+    mask = bytearray()
+    for row in reversed(rows):
+        bits = 0
+        for col in range(SIZE):
+            r, g, b, a = row[col * 4:col * 4 + 4]
+            colour += bytes((b, g, r, a))
+            bits = (bits << 1) | (1 if a == 0 else 0)
+        mask += bits.to_bytes(SIZE // 8, "big") + bytes((-(SIZE // 8)) % 4)
+    image = struct.pack("<IiiHHIIiiII", 40, SIZE, 2 * SIZE, 1, 32, 0, len(colour) + len(mask), 0, 0, 0, 0)
+    image += colour + mask
+    directory = struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 32, len(image), 22)
+    return directory + image
 
 
 if __name__ == "__main__":
