@@ -44,7 +44,8 @@ ProgramRunner::~ProgramRunner() {
 }
 
 void ProgramRunner::Start(const std::vector<std::string>& arguments, const EnvironmentChanges& environment) {
-  std::vector<std::string> argTexts{Program}, envTexts;
+  std::vector<std::string> argTexts{Launcher}, envTexts;
+  argTexts.push_back(Program);
   argTexts.insert(argTexts.end(), arguments.begin(), arguments.end());
   for (char** entry = environ; *entry != nullptr; ++entry)
     if (environment.count(std::string(*entry).substr(0, std::strcspn(*entry, "="))) == 0)
@@ -70,8 +71,8 @@ void ProgramRunner::Start(const std::vector<std::string>& arguments, const Envir
     posix_spawn_file_actions_addopen(&actions, fd, Dir.PathOf(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
   posix_spawn_file_actions_addchdir_np(&actions, Dir.Path().c_str());
-  const int error = posix_spawn(&ChildPid, Program.c_str(), &actions, &attributes,
-                                PointersTo(argTexts).data(), PointersTo(envTexts).data());
+  const int error = posix_spawnp(&ChildPid, argTexts[0].c_str(), &actions, &attributes,
+                                 PointersTo(argTexts).data(), PointersTo(envTexts).data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0)

@@ -32,6 +32,8 @@ public:
   ProgramRunner(const ProgramRunner&) = delete;
   ProgramRunner& operator=(const ProgramRunner&) = delete;
 
+  // A program for another system runs through a loader (wine, say): Start runs the launcher, then the copy.
+  void SetLauncher(std::vector<std::string> launcher) { Launcher = std::move(launcher); }
   // The program's folder and current directory.
   const TempFolder& Folder() const { return Dir; }
   // As the leader of a process group of its own, with empty standard input and the output into files.
@@ -51,6 +53,7 @@ private:
 
   TempFolder Dir;
   std::string Program;
+  std::vector<std::string> Launcher;
   int ChildPid = -1;
   std::optional<ExitStatus> Status;
 };
