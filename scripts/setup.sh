@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the sample run need, on Debian 12, as root.
+# Installs everything the build, the tests and the sample run need, on Debian 12, as root. With "windows", what
+# the Windows build and its tests need instead: mingw-w64 and Wine for 32-bit programs.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -12,6 +13,11 @@ packages=(
   microsocks dante-server
   gcc-multilib g++-multilib
 )
+if [ "${1:-}" = windows ]; then
+  # Wine runs 32-bit programs only with the i386 libraries; wine64 alone would exit 0 silently.
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  packages=(gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix wine wine32:i386)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, checks the formatting, then builds and runs every test three times: a normal build,
-# one under AddressSanitizer + UndefinedBehaviorSanitizer and one under ThreadSanitizer. A pass that finds no
-# test fails.
+# one under AddressSanitizer + UndefinedBehaviorSanitizer and one under ThreadSanitizer; then the Windows build
+# under Wine (scripts/windows.sh). A pass that finds no test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -69,5 +69,20 @@ run normal
 fuzz
 run asan -DKWS_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 run tsan -DKWS_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
+windows() {
+  local log=build/windows.log
+  mkdir -p build
+  bash scripts/windows.sh 2>&1 | tee "$log" || status=1
+  local summary
+  summary=$(grep -E '^=== windows: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1 || true)
+  if [ -z "$summary" ]; then
+    echo "=== windows: did not finish"
+    status=1
+    return
+  fi
+  passed=$((passed + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$summary")))
+  failed=$((failed + $(sed -E 's/.*, ([0-9]+) failed.*/\1/' <<<"$summary")))
+}
+windows
 echo "$passed passed, $failed failed"
 exit $status
