@@ -78,7 +78,7 @@ protected:
   }
 
   WindowsProgram() : Port(FreeLoopbackPort()), Program(std::nullopt, Exe()) {
-    Program.SetLauncher({"wine"});
+    Program.SetLauncher({"timeout", "300", "wine"});
     Program.Folder().WriteFile("KestruneWebServer.Ini", Settings(Port, Program.Folder()));
     const char* const pathsAndContents[] = {"site/hello.txt", "hello world\n",        "site/index.htm",
                                             "<p>index</p>",   "site/Docs/ReadMe.Txt", "mixed case\n"};
