@@ -9,7 +9,7 @@ namespace kwstest {
 // Sets a variable of the process's environment, seen by getenv here and in the modules it loaded.
 bool SetEnvironmentValue(const std::string& name, const std::string& value);
 void RemoveEnvironmentValue(const std::string& name);
-// Descriptors (handles, on Windows) open in this process.
+// Descriptors (handles of files, sockets and pipes, on Windows) open in this process.
 int OpenDescriptorCount();
 // Processor time the calling thread has used, in milliseconds.
 double ThreadCpuMs();
