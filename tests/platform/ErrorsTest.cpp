@@ -1,4 +1,4 @@
-// System message texts and the runtime's OS errors.
+// System message texts.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -42,20 +42,5 @@ TEST(FormatMessage, GivesWindowsEnglishTextsWithTheirLineBreak) {
   for (const Case& c : cases) {
     EXPECT_EQ(SystemText(c.Code), c.Text) << c.Code;
     EXPECT_EQ(SysErrorMessage(c.Code), c.Text[0] == '<' ? "" : c.Text.substr(0, c.Text.size() - 3)) << c.Code;
-  }
-}
-
-TEST(RaiseLastOSError, ThrowsEOSErrorWithCodeAndText) {
-  const std::pair<DWORD, const char*> cases[] = {{5, "Win32 Error.  Code: 5.\nAccess is denied"},
-                                                 {0, "A Win32 API function failed"}};
-  for (auto [code, message] : cases) {
-    SetLastError(code);
-    try {
-      RaiseLastOSError();
-      ADD_FAILURE() << "nothing thrown";
-    } catch (const EOSError& error) {
-      EXPECT_EQ(error.Message, message);
-      EXPECT_EQ(error.ErrorCode, code);
-    }
   }
 }

@@ -42,14 +42,15 @@ TEST(WSIO_AKWSP, TheReplyIsBuiltFromStatusHeaderLinesAndBody) {
 }
 
 TEST(WSIO_AKWSP, ALongPathIsCutToFitTheInitRecord) {
-  auto initPath = TestPluginEntry<const char* (*)()>(kTestPluginsDir + "/TestAkwsp.so", "TestAkwspInitPath");
-  std::string path = "/p/";
-  for (int i = 0; i < 150; ++i)
-    path += "./";
-  tExchange exchange("GET " + path + "TestAkwsp HTTP/1.0\r\n\r\n", kAkwspDir,
+  auto initPath = TestPluginEntry<const char* (*)()>(kTestPluginsDir + "\\TestAkwsp" + kPluginSuffix,
+                                                     "TestAkwspInitPath");
+  // Long in its directory part only: the file's own path stays within what Windows opens.
+  tVDirData longDir = kAkwspDir;
+  longDir.VirtualPath = "/" + std::string(300, 'v') + "/";
+  tExchange exchange("GET " + longDir.VirtualPath + "TestAkwsp HTTP/1.0\r\n\r\n", longDir,
                      std::make_shared<tLibraryCache>());
   EXPECT_EQ(std::strlen(initPath()), 255u);
-  EXPECT_EQ(std::string(initPath(), 7), "/p/././");
+  EXPECT_EQ(std::string(initPath(), 7), "/vvvvvv");
 }
 
 TEST(WSIO_AKWSP, APluginThatRefusesIsInvalidAndDoneRunsAtUnload) {
@@ -57,7 +58,7 @@ TEST(WSIO_AKWSP, APluginThatRefusesIsInvalidAndDoneRunsAtUnload) {
   auto cache = std::make_shared<tLibraryCache>();
   tExchange refused(Get("TestAkwspRefused"), kAkwspDir, cache);
   EXPECT_EQ(refused.Connection->Out, ScriptedStatus("404 Not Found") + "\r\nPLUGIN " + kTestPluginsDir +
-                                         "\\TestAkwspRefused.so IS INVALID :(");
+                                         "\\TestAkwspRefused" + kPluginSuffix + " IS INVALID :(");
   tExchange(Get("TestAkwsp?plain"), kAkwspDir, cache);
   refused.End();
   cache->UnloadAll(1000);

@@ -12,7 +12,7 @@ using tExchange = tPluginExchange<tWSIO_ISAPI>;
 
 const tVDirData kIsapiDir = PluginDirectory(vkISAPI, "ISAPIPath", kTestPluginsDir);
 // As the host names it: the folder option with a "\\" appended.
-const std::string kLibrary = kTestPluginsDir + "\\TestIsapi.so";
+const std::string kLibrary = kTestPluginsDir + "\\TestIsapi" + kPluginSuffix;
 
 std::string Get(const std::string& query, const std::string& headers = "") {
   return "GET /p/TestIsapi?" + query + " HTTP/1.0\r\n" + headers + "\r\n";
@@ -20,7 +20,9 @@ std::string Get(const std::string& query, const std::string& headers = "") {
 
 // What the test extension reports of its control block, after the method.
 std::string Block(const std::string& rest) {
-  return "method=" + rest + " info=[] translated=C:\\ size=192 version=20000";
+  return "method=" + rest +
+         " info=[] translated=C:\\ size=" + std::to_string(sizeof(EXTENSION_CONTROL_BLOCK)) +
+         " version=20000";
 }
 
 } // namespace
@@ -129,18 +131,19 @@ TEST(WSIO_ISAPI, ARequestForABusyExtensionWaitsForItsTurnOrIsAnswered503) {
 
 TEST(WSIO_ISAPI, OneLibraryServesAFileWhateverTheCaseAndARefusedOneIsNeverLoadedAgain) {
   auto loads = TestPluginEntry<int (*)()>(kLibrary, "TestIsapiLoads");
-  auto refusedLoads = TestPluginEntry<int (*)()>(kTestPluginsDir + "\\TestIsapiRefused.so", "TestIsapiLoads");
+  auto refusedLoads =
+      TestPluginEntry<int (*)()>(kTestPluginsDir + "\\TestIsapiRefused" + kPluginSuffix, "TestIsapiLoads");
   const int loadsBefore = loads();
   const int refusedBefore = refusedLoads();
   auto cache = std::make_shared<tLibraryCache>();
-  for (const char* name : {"testisapi", "TESTISAPI.SO"}) {
-    tExchange exchange("GET /p/" + std::string(name) + "?a=1 HTTP/1.0\r\n\r\n", kIsapiDir, cache);
+  for (const std::string& name : {std::string("testisapi"), UpperCase("testisapi" + kPluginSuffix)}) {
+    tExchange exchange("GET /p/" + name + "?a=1 HTTP/1.0\r\n\r\n", kIsapiDir, cache);
     EXPECT_TRUE(exchange.Connection->Out.starts_with("method=GET")) << name;
   }
   for (int i = 0; i < 2; ++i) {
     tExchange exchange("GET /p/TestIsapiRefused HTTP/1.0\r\n\r\n", kIsapiDir, cache);
     EXPECT_EQ(exchange.Connection->Out, ScriptedStatus("404 Not Found") + "\r\nPLUGIN " + kTestPluginsDir +
-                                            "\\TestIsapiRefused.so IS INVALID :(");
+                                            "\\TestIsapiRefused" + kPluginSuffix + " IS INVALID :(");
   }
   EXPECT_EQ(loads() - loadsBefore, 1);
   EXPECT_EQ(refusedLoads() - refusedBefore, 1);
@@ -154,7 +157,8 @@ TEST(WSIO_ISAPI, AMissingFileIsNamedAndAPathLeavingTheFolderIsRefused) {
     std::string Request;
     std::string Expected;
   } cases[] = {
-      {"GET /p/Missing HTTP/1.0\r\n\r\n", "PLUGIN " + kTestPluginsDir + "\\Missing.so WAS NOT FOUND :("},
+      {"GET /p/Missing HTTP/1.0\r\n\r\n",
+       "PLUGIN " + kTestPluginsDir + "\\Missing" + kPluginSuffix + " WAS NOT FOUND :("},
       {"GET /p/../testplugins/TestIsapi HTTP/1.0\r\n\r\n", "FILE NOT FOUND :("},
       {"GET /p/x/..\\TestIsapi HTTP/1.0\r\n\r\n", "FILE NOT FOUND :("},
       {std::string("GET /p/TestIsapi\0.txt HTTP/1.0\r\n\r\n", 34), "FILE NOT FOUND :("},

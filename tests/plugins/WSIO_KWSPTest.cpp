@@ -35,7 +35,8 @@ TEST(WSIO_KWSP, TheDataGoesIntoThePluginsBlockOnlyWhenItsSizeIsKnown) {
   } cases[] = {
       {"TestKwsp", 0}, {"TestKwspNullAlloc", 0}, {"TestKwspShortAlloc", 0}, {"TestKwspServerAlloc", -1}};
   for (const Case& c : cases) {
-    auto inBlock = TestPluginEntry<int (*)()>(kTestPluginsDir + "/" + c.Plugin + ".so", "TestKwspInBlock");
+    auto inBlock =
+        TestPluginEntry<int (*)()>(kTestPluginsDir + "\\" + c.Plugin + kPluginSuffix, "TestKwspInBlock");
     const std::string request = Get(c.Plugin, "?END");
     tExchange exchange(request, kKwspDir, std::make_shared<tLibraryCache>());
     EXPECT_EQ(exchange.Connection->Out, "[" + request + "]") << c.Plugin;
@@ -54,7 +55,8 @@ TEST(WSIO_KWSP, AnEmptyWriteSendsNothingAndCompletesNothingAndPeerInfoDescribesT
 }
 
 TEST(WSIO_KWSP, CallsWithTheHandleOfAnEndedRequestTouchNothing) {
-  auto callKept = TestPluginEntry<void (*)()>(kTestPluginsDir + "/TestKwsp.so", "TestKwspCallKept");
+  auto callKept =
+      TestPluginEntry<void (*)()>(kTestPluginsDir + "\\TestKwsp" + kPluginSuffix, "TestKwspCallKept");
   tExchange exchange(Get("TestKwsp", "?keep"), kKwspDir, std::make_shared<tLibraryCache>());
   auto* connection = exchange.Connection.get();
   exchange.End();

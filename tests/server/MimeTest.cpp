@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+
+#include "tests/support/ThisProcess.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ const bool kMimeFileReady = [] {
                          "image/x-none\n";
   std::error_code error;
   std::filesystem::rename(copy, path, error);
-  return !error && setenv("KWSPLAT_MIME_TYPES", path.c_str(), 1) == 0;
+  return !error && kwstest::SetEnvironmentValue("KWSPLAT_MIME_TYPES", path);
 }();
 
 // The content-type database overrides extension keys, and the last type of an extension wins.

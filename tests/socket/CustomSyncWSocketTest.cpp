@@ -2,22 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include "socket/DelayedCall.h"
 #include "tests/support/SocketProbe.h"
 #include "tests/support/TestWindow.h"
+#include "tests/support/ThisProcess.h"
 
 using namespace kwstest;
 
 namespace {
-
-double ThreadCpuMs() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
-         usage.ru_stime.tv_usec / 1e3;
-}
 
 TEST(SyncWait, AQuitMessageEndsTheWaitWith12001AndTheWaitSleepsMeanwhile) {
   RunOnLayerThread([] {

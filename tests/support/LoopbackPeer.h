@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tests/support/PlainSocket.h"
+
 namespace kwstest {
 
 class tLoopbackPeer {
@@ -47,8 +49,8 @@ public:
 private:
   std::string Receive(size_t count, std::chrono::milliseconds timeout, bool once);
 
-  int Fd = -1;
-  int ListenFd = -1;
+  tPlainSocket Fd = kNoPlainSocket;
+  tPlainSocket ListenFd = kNoPlainSocket;
   int ReceiveBuffer = 0;
 };
 
@@ -58,7 +60,5 @@ std::string HttpExchange(uint16_t port, const std::string& request,
 // A TCP port on 127.0.0.1 that nothing listened on a moment ago.
 int FreeLoopbackPort();
 bool WaitForLoopbackPort(int port, std::chrono::milliseconds timeout);
-// Descriptors open in this process.
-int OpenDescriptorCount();
 
 } // namespace kwstest

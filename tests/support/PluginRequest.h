@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <string>
-#include <cstdlib>
 #include <tuple>
 
 #include "platform/win32.h"
@@ -13,24 +12,25 @@
 #include "settings/CoreAPITools.h"
 #include "tests/support/ScriptedConnection.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ThisProcess.h"
 
 namespace kwstest {
 
-#ifdef KWS_TEST_PLUGINS_DIR
-inline const std::string kTestPluginsDir = KWS_TEST_PLUGINS_DIR;
-#endif
+// The test plug-ins lie beside the test program; ".so" or ".dll", as the system's modules are named.
+inline const std::string kTestPluginsDir = FolderOf(ProgramPath()) + "testplugins";
+inline const std::string kPluginSuffix = KWS_TEST_PLUGIN_SUFFIX;
 // The fixed headers a scripted request gets (it did not say close).
 inline std::string ScriptedStatus(const std::string& statusLine) {
   return "HTTP/1.0 " + statusLine + "\r\nServer: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\n" +
          "Connection: Close\r\n";
 }
 
-// A directory at /p/ whose plug-ins lie in the folder, tried with the extension .so.
+// A directory at /p/ whose plug-ins lie in the folder, tried with the system's extension.
 inline tVDirData PluginDirectory(tVDirKind kind, const std::string& folderOption, const std::string& folder) {
   tVDirData vdir;
   vdir.Kind = kind;
   vdir.VirtualPath = "/p/";
-  vdir.OtherText = folderOption + "=" + folder + "\r\nDefExt=so";
+  vdir.OtherText = folderOption + "=" + folder + "\r\nDefExt=" + kPluginSuffix.substr(1);
   return vdir;
 }
 
@@ -80,8 +80,8 @@ template <class tProc> tProc TestPluginEntry(const std::string& file, const char
 // While it lives, the test plug-ins note their termination entries in its file.
 class tPluginMarker {
 public:
-  tPluginMarker() { setenv("KWS_TEST_MARKER", Path.c_str(), 1); }
-  ~tPluginMarker() { unsetenv("KWS_TEST_MARKER"); }
+  tPluginMarker() { SetEnvironmentValue("KWS_TEST_MARKER", Path); }
+  ~tPluginMarker() { RemoveEnvironmentValue("KWS_TEST_MARKER"); }
   std::string Text() const { return ReadWholeFile(Path); }
 
 private:

@@ -10,6 +10,7 @@
 
 #include "socket/WSocket.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/ThisProcess.h"
 #include "tests/support/Wait.h"
 
 namespace kwstest {

@@ -1,10 +1,9 @@
 // A fresh folder under the system's temporary folder, removed with everything in it on destruction.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -13,9 +12,18 @@ namespace kwstest {
 
 class TempFolder {
 public:
-  TempFolder() : FolderPath((std::filesystem::temp_directory_path() / "kwstest-XXXXXX").string()) {
-    if (mkdtemp(FolderPath.data()) == nullptr)
-      throw std::runtime_error("cannot create a temporary folder from " + FolderPath);
+  // A random name that nobody else holds yet: create_directory fails on a folder that exists.
+  TempFolder() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::filesystem::path path =
+          std::filesystem::temp_directory_path() / ("kwstest-" + std::to_string(random() % 1000000000u));
+      if (std::filesystem::create_directory(path)) {
+        FolderPath = path.string();
+        return;
+      }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
   }
   ~TempFolder() {
     std::error_code ignored;

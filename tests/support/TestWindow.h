@@ -13,10 +13,14 @@ namespace kwstest {
 
 constexpr UINT kTestMessage = WM_USER + 7;
 
+inline DWORD WINAPI RunFunction(LPVOID function) {
+  (*static_cast<std::function<void()>*>(function))();
+  return 0;
+}
+
 // Runs body on a fresh thread of the layer, so with an empty queue of its own, and waits for it to end.
 inline void RunOnLayerThread(std::function<void()> body) {
-  auto run = [](LPVOID f) -> DWORD { return (*static_cast<std::function<void()>*>(f))(), 0; };
-  HANDLE thread = CreateThread(nullptr, 0, run, &body, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, RunFunction, &body, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   ASSERT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
   CloseHandle(thread);

@@ -73,7 +73,7 @@ EXPORT int TestIsapiCallKept(void) {
   return bits;
 }
 
-BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version) {
+EXPORT BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version) {
   ++Loads;
   version->dwExtensionVersion = MAKELONG(HSE_VERSION_MINOR, HSE_VERSION_MAJOR);
   strcpy(version->lpszExtensionDesc, "test extension");
@@ -84,7 +84,7 @@ BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version) {
 #endif
 }
 
-DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
+EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
   char name[100];
   unsigned size;
   int number;
@@ -109,7 +109,7 @@ DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
   return HSE_STATUS_SUCCESS;
 }
 
-BOOL WINAPI TerminateExtension(DWORD flags) {
+EXPORT BOOL WINAPI TerminateExtension(DWORD flags) {
   Note(flags == HSE_TERM_MUST_UNLOAD ? "TerminateExtension 2\n" : "TerminateExtension ?\n");
   return TRUE;
 }

@@ -35,7 +35,11 @@ static void Write(KWSPRequest request, const char* text) {
 }
 
 static int Has(const char* text, uint32_t length, const char* word) {
-  return memmem(text, length, word, strlen(word)) != NULL;
+  const size_t wordLength = strlen(word);
+  for (size_t at = 0; at + wordLength <= length; ++at)
+    if (memcmp(text + at, word, wordLength) == 0)
+      return 1;
+  return 0;
 }
 
 static void KWSP_CALL OnRequest(KWSPRequest request, void* data, uint32_t length) {

@@ -3,11 +3,15 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#ifdef _WIN32
+#define EXPORT __declspec(dllexport)
+#else
 #define EXPORT __attribute__((visibility("default")))
+#endif
 
 static void Note(const char* line) {
   const char* marker = getenv("KWS_TEST_MARKER");
-  FILE* file = marker != NULL ? fopen(marker, "a") : NULL;
+  FILE* file = marker != NULL ? fopen(marker, "ab") : NULL;
   if (file != NULL) {
     fputs(line, file);
     fclose(file);
