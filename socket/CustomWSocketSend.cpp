@@ -119,10 +119,9 @@ void TCustomWSocket::TryToSend() {
     if (SendQueue.empty() || SendQueue.front().get() != block) {
       return;
     }
+    // A short count is no sign of a full buffer: Winsock posts the next write notification only after a
+    // send that would block, so go on until one does.
     block->Remove(sent);
-    if (sent < unread.Length) {
-      return; // the system's buffer is full: wait for the write notification
-    }
   }
 }
 
