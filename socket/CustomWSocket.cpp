@@ -145,7 +145,8 @@ void TCustomWSocket::HandleSocketEvent(WPARAM socket, LPARAM reply) {
   }
   if (events & FD_WRITE) {
     TryToSend();
-    if (AllSent()) {
+    // A send that failed closed the socket and dropped the queue: that is no "all sent".
+    if (AllSent() && State() != wsClosed) {
       FireDataSent(error);
     }
   }
