@@ -1,30 +1,38 @@
 #include "socket/Buffer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
 
-// Standard-size storage of destroyed blocks, kept per thread for the next blocks. A queue that streams
-// replaces every block it drains, and 1514 bytes is above what the C library's fast per-thread cache
-// serves: without this, each block costs a slow allocation and a free, and lands in cold memory.
+// Standard-size storage of destroyed blocks, kept for the next blocks. A queue that streams replaces every
+// block it drains, and 1514 bytes is above what the C library's fast per-thread cache serves: without this,
+// each block costs a slow allocation and a free, and lands in cold memory. One stock for the process, not one
+// per thread: a thread's own objects are not destroyed reliably everywhere (mingw-w64's runtime frees their
+// storage before running their destructors).
 class tSpareStorage {
 public:
-  static constexpr size_t kLimit = 192; // about 284 KiB per thread
+  static constexpr size_t kLimit = 192; // about 284 KiB
 
-  ~tSpareStorage() { Gone = true; }
+  ~tSpareStorage() { Gone.store(true, std::memory_order_release); }
 
   std::unique_ptr<char[]> Take() {
-    if (Spares.empty()) {
-      return std::make_unique_for_overwrite<char[]>(TBuffer::kDefaultCapacity);
+    {
+      std::lock_guard<std::mutex> hold(Lock);
+      if (!Spares.empty()) {
+        std::unique_ptr<char[]> storage = std::move(Spares.back());
+        Spares.pop_back();
+        return storage;
+      }
     }
-    std::unique_ptr<char[]> storage = std::move(Spares.back());
-    Spares.pop_back();
-    return storage;
+    return std::make_unique_for_overwrite<char[]>(TBuffer::kDefaultCapacity);
   }
 
   void Give(std::unique_ptr<char[]> storage) {
+    std::lock_guard<std::mutex> hold(Lock);
     if (Spares.size() >= kLimit) {
       return; // freed here
     }
@@ -32,22 +40,27 @@ public:
     Spares.push_back(std::move(storage));
   }
 
-  // Set once this thread's stock is destroyed: blocks that die later in the thread's (or the program's)
-  // tear-down allocate and free plainly. Plain data, so it stays readable after the destructor has run.
-  static thread_local bool Gone;
+  // Set once the stock is destroyed: blocks that die later in the program's tear-down allocate and free
+  // plainly. Trivially destructible, so it stays readable after the destructor has run.
+  static std::atomic<bool> Gone;
 
 private:
+  std::mutex Lock; // guards Spares
   std::vector<std::unique_ptr<char[]>> Spares;
 };
 
-thread_local bool tSpareStorage::Gone = false;
-thread_local tSpareStorage SpareStorage;
+std::atomic<bool> tSpareStorage::Gone{false};
+tSpareStorage SpareStorage;
+
+bool StockAvailable() {
+  return !tSpareStorage::Gone.load(std::memory_order_acquire);
+}
 
 } // namespace
 
 TBuffer::TBuffer(int32_t capacity) : FCapacity(capacity > 0 ? capacity : kDefaultCapacity) {
   // Not zeroed: every byte is written before it is read.
-  if (FCapacity == kDefaultCapacity && !tSpareStorage::Gone) {
+  if (FCapacity == kDefaultCapacity && StockAvailable()) {
     Storage = SpareStorage.Take();
     return;
   }
@@ -61,7 +74,7 @@ TBuffer::~TBuffer() {
   if (File != nullptr) {
     CloseHandle(File);
   }
-  if (FCapacity == kDefaultCapacity && !tSpareStorage::Gone) {
+  if (FCapacity == kDefaultCapacity && Storage && StockAvailable()) {
     SpareStorage.Give(std::move(Storage));
   }
 }
