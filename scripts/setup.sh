@@ -9,7 +9,7 @@ packages=(
   clang-format clang libclang-rt-14-dev
   netbase media-types
   systemd
-  curl wget python3
+  curl python3
   microsocks dante-server
   gcc-multilib g++-multilib
 )

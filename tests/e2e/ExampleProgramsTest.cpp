@@ -1,5 +1,4 @@
-// The example programs at work: the fetcher against the running server, directly and through real SOCKS
-// servers, and the line echo server as a person at nc would use it.
+// The fetcher example against the running server, directly and through real SOCKS servers.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,7 +6,6 @@
 
 #include "tests/e2e/ServedSite.h"
 #include "tests/support/SocksServer.h"
-#include "tests/support/Wait.h"
 
 namespace kwstest {
 namespace {
@@ -67,22 +65,6 @@ TEST(ExamplePrograms, TheFetcherGetsAPageDirectlyAndThroughEachProxyAndNamesWhat
   EXPECT_EQ(Fetch({"http://127.0.0.1:" + std::to_string(closedPort) + "/"}).Err,
             "KwsFetch: cannot connect to 127.0.0.1:" + std::to_string(closedPort) +
                 ": error 10061 (Connection refused)\n");
-}
-
-TEST(ExamplePrograms, TheLineEchoServerAnswersEachEditedLineAndLeavesOnQuit) {
-  ProgramRunner echo(std::nullopt, KWS_LINE_ECHO_PROGRAM);
-  echo.Start({"0"});
-  ASSERT_TRUE(WaitUntil([&] { return echo.Stdout().find('\n') != std::string::npos; })) << echo.Stderr();
-  const std::string out = echo.Stdout(); // "listening on 127.0.0.1:<port>"
-  tLoopbackPeer person;
-  ASSERT_TRUE(person.Connect(static_cast<uint16_t>(std::stoi(out.substr(out.find(':') + 1)))));
-  EXPECT_EQ(person.Read(41), "line echo: type a line, \"quit\" to leave\r\n");
-  person.Send("hel\blo\n");
-  EXPECT_EQ(person.Read(12), "echo: helo\r\n");
-  person.Send("qu");
-  person.Send("it\n");
-  EXPECT_EQ(person.ReadToEnd(), "bye\r\n");
-  EXPECT_TRUE(person.Closed);
 }
 
 } // namespace

@@ -76,13 +76,6 @@ TEST_F(UnderX11, ShowsTheWindowAt10By10Sized220By100EvenWithNtWhenWin95IsGivenAn
   ExpectExit(Program);
 }
 
-TEST_F(UnderX11, CtrlCEndsTheProgramThroughItsTearDown) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  ASSERT_TRUE(Program.WaitForSignalHandler(SIGINT, kLimit));
-  ASSERT_TRUE(Program.SendSignal(SIGINT));
-  ExpectExit(Program);
-}
-
 TEST_F(UnderX11, LosingTheDisplayClosesTheWindowAndEndsTheProgram) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Display->StopServer();

@@ -55,9 +55,9 @@ TEST(WSIO_STD, ExtensionIsTheTextFromTheLastDotUnlessAFolderFollows) {
 // The producer alone, over a connection without a socket: what it queues, in how many pieces.
 class WSIO_STDServing : public ::testing::Test {
 protected:
-  std::string Serve(const std::string& path, const std::string& defFile = "index.htm") {
+  std::string Serve(const std::string& path) {
     Connection = std::make_unique<kwstest::tScriptedConnection>(path);
-    tVDirData vdir{"VD", Site.Path(), "/", vkStatic, "", "DefFile=" + defFile};
+    tVDirData vdir{"VD", Site.Path(), "/", vkStatic, "", ""};
     auto producer = tWSIOBase::Create<tWSIO_STD>(*Connection, vdir);
     producer->HandleData(Connection->Req.Received);
     producer->HandleData("late bytes change nothing");
@@ -75,10 +75,6 @@ protected:
   std::unique_ptr<kwstest::tScriptedConnection> Connection;
 };
 
-const char* const kNotFound =
-    "HTTP/1.0 404 Not Found\r\nServer: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\nConnection: "
-    "Close\r\n\r\nFILE NOT FOUND :(";
-
 // A small file goes out with its header in one piece; a large one as a file segment of the size at opening.
 TEST_F(WSIO_STDServing, SendsASmallFileWithItsHeaderInOnePieceAndALargeOneAsAFileSegment) {
   Site.WriteFile("Sub/Hello.txt", "hello");
@@ -88,15 +84,6 @@ TEST_F(WSIO_STDServing, SendsASmallFileWithItsHeaderInOnePieceAndALargeOneAsAFil
   Site.WriteFile("large.unknown", large);
   EXPECT_EQ(Serve("/large.unknown"), Header(".UNKNOWN", large.size()) + large);
   EXPECT_EQ(Connection->Files, 1);
-}
-
-TEST_F(WSIO_STDServing, AnswersNotFoundForMissingAndEmptyFilesFoldersAndClimbing) {
-  Site.WriteFile("empty.txt", "");
-  Site.MakeFolder("folder");
-  for (const char* path : {"/missing.txt", "/empty.txt", "/folder", "/folder/", "/../x"})
-    EXPECT_EQ(Serve(path), kNotFound) << path;
-  Site.WriteFile("folder/index.htm", "<p>");
-  EXPECT_EQ(Serve("/folder/"), Header(".HTM", 3) + "<p>");
 }
 
 } // namespace
