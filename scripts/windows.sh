@@ -21,6 +21,7 @@ echo "=== windows prefix"
 display=build/win32/display
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$display" >/dev/null 2>&1 &
 xvfb=$!
+trap 'timeout 60 wineserver -k >/dev/null 2>&1 || true; kill $xvfb 2>/dev/null || true' EXIT
 timeout 30 bash -c "until [ -s $display ]; do sleep 0.1; done"
 export DISPLAY=":$(cat "$display")"
 timeout 60 wineserver -k >/dev/null 2>&1 || true # a server left by an interrupted run
@@ -33,7 +34,7 @@ timeout 60 wineserver -w
 # One server for every call that follows, also while services start and stop; a running one cannot be told
 # to stay, hence the wait above for the booting one to end.
 timeout 60 wineserver -p 900 </dev/null >/dev/null 2>&1
-trap 'timeout 60 wineserver -k >/dev/null 2>&1 || true; kill $xvfb 2>/dev/null || true' EXIT
+# The first call under this server starts its helper processes, into the file.
 timeout 60 wine reg query 'HKCU\Software\Wine' </dev/null >>"$boot" 2>&1
 
 status=0
