@@ -12,32 +12,32 @@ namespace published {
 }
 
 // The values both headers define, kept before the system's macros make way for ours.
-#define KWS_ISAPI_VALUES(X)                                                                                      \
-  X(HSE_LOG_BUFFER_LEN)                                                                                          \
-  X(HSE_MAX_EXT_DLL_NAME_LEN)                                                                                    \
-  X(HSE_STATUS_SUCCESS)                                                                                          \
-  X(HSE_STATUS_SUCCESS_AND_KEEP_CONN)                                                                            \
-  X(HSE_STATUS_PENDING)                                                                                          \
-  X(HSE_STATUS_ERROR)                                                                                            \
-  X(HSE_REQ_BASE)                                                                                                \
-  X(HSE_REQ_SEND_URL_REDIRECT_RESP)                                                                              \
-  X(HSE_REQ_SEND_URL)                                                                                            \
-  X(HSE_REQ_SEND_RESPONSE_HEADER)                                                                                \
-  X(HSE_REQ_DONE_WITH_SESSION)                                                                                   \
-  X(HSE_REQ_END_RESERVED)                                                                                        \
-  X(HSE_REQ_MAP_URL_TO_PATH)                                                                                     \
-  X(HSE_REQ_GET_SSPI_INFO)                                                                                       \
-  X(HSE_APPEND_LOG_PARAMETER)                                                                                    \
-  X(HSE_REQ_IO_COMPLETION)                                                                                       \
-  X(HSE_REQ_TRANSMIT_FILE)                                                                                       \
-  X(HSE_REQ_REFRESH_ISAPI_ACL)                                                                                   \
-  X(HSE_REQ_IS_KEEP_CONN)                                                                                        \
-  X(HSE_REQ_ASYNC_READ_CLIENT)                                                                                   \
-  X(HSE_TERM_ADVISORY_UNLOAD)                                                                                    \
-  X(HSE_TERM_MUST_UNLOAD)                                                                                        \
-  X(HSE_IO_SYNC)                                                                                                 \
-  X(HSE_IO_ASYNC)                                                                                                \
-  X(HSE_IO_DISCONNECT_AFTER_SEND)                                                                                \
+#define KWS_ISAPI_VALUES(X)                                                                                  \
+  X(HSE_LOG_BUFFER_LEN)                                                                                      \
+  X(HSE_MAX_EXT_DLL_NAME_LEN)                                                                                \
+  X(HSE_STATUS_SUCCESS)                                                                                      \
+  X(HSE_STATUS_SUCCESS_AND_KEEP_CONN)                                                                        \
+  X(HSE_STATUS_PENDING)                                                                                      \
+  X(HSE_STATUS_ERROR)                                                                                        \
+  X(HSE_REQ_BASE)                                                                                            \
+  X(HSE_REQ_SEND_URL_REDIRECT_RESP)                                                                          \
+  X(HSE_REQ_SEND_URL)                                                                                        \
+  X(HSE_REQ_SEND_RESPONSE_HEADER)                                                                            \
+  X(HSE_REQ_DONE_WITH_SESSION)                                                                               \
+  X(HSE_REQ_END_RESERVED)                                                                                    \
+  X(HSE_REQ_MAP_URL_TO_PATH)                                                                                 \
+  X(HSE_REQ_GET_SSPI_INFO)                                                                                   \
+  X(HSE_APPEND_LOG_PARAMETER)                                                                                \
+  X(HSE_REQ_IO_COMPLETION)                                                                                   \
+  X(HSE_REQ_TRANSMIT_FILE)                                                                                   \
+  X(HSE_REQ_REFRESH_ISAPI_ACL)                                                                               \
+  X(HSE_REQ_IS_KEEP_CONN)                                                                                    \
+  X(HSE_REQ_ASYNC_READ_CLIENT)                                                                               \
+  X(HSE_TERM_ADVISORY_UNLOAD)                                                                                \
+  X(HSE_TERM_MUST_UNLOAD)                                                                                    \
+  X(HSE_IO_SYNC)                                                                                             \
+  X(HSE_IO_ASYNC)                                                                                            \
+  X(HSE_IO_DISCONNECT_AFTER_SEND)                                                                            \
   X(HSE_IO_SEND_HEADERS)
 
 namespace system_value {
@@ -88,8 +88,9 @@ namespace ours {
 #define KWS_SAME_VALUE(name) static_assert(system_value::name##_ == (name), #name " has its published value");
 KWS_ISAPI_VALUES(KWS_SAME_VALUE)
 
-#define KWS_SAME_FIELD(type, field)                                                                              \
-  static_assert(offsetof(ours::type, field) == offsetof(published::type, field), #type "." #field " offset");    \
+#define KWS_SAME_FIELD(type, field)                                                                          \
+  static_assert(offsetof(ours::type, field) == offsetof(published::type, field),                             \
+                #type "." #field " offset");                                                                 \
   static_assert(sizeof(ours::type::field) == sizeof(published::type::field), #type "." #field " size");
 #define KWS_SAME_SIZE(type) static_assert(sizeof(ours::type) == sizeof(published::type), #type " size");
 
