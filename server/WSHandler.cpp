@@ -126,10 +126,10 @@ void tWSHandler::QueueReply(const std::string& text) {
   });
 }
 
-void tWSHandler::QueueFile(HANDLE file, uint64_t length) {
-  RunOnMainThread([this, file, length] {
+void tWSHandler::QueueFile(HANDLE file, uint64_t length, uint64_t offset) {
+  RunOnMainThread([this, file, length, offset] {
     if (IsConnected())
-      SendFileSegment(file, 0, length);
+      SendFileSegment(file, offset, length);
     else
       CloseHandle(file);
   });
