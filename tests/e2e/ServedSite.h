@@ -12,6 +12,7 @@
 
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/ProgramRunner.h"
+#include "tests/support/ReplyDates.h"
 
 namespace kwstest {
 
@@ -19,17 +20,26 @@ inline constexpr const char* kFixedHeaders =
     "Server: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\n";
 inline constexpr int32_t kTestConnectTimeoutMs = 2000;
 
-// The complete reply for a file, as a request without a Connection header gets it.
+// The complete reply for a file of the site, as a request without a Connection header gets it: the lines
+// every reply has had, then the date lines (the Date pinned by Exchange).
 inline std::string FileReply(const std::string& type, const std::string& body) {
   return std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders + "Connection: Close\r\nContent-type: " + type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + kDateLine + kLastModifiedLine +
+         "\r\n" + body;
 }
 // The reply to a request that cannot be read or held.
 inline std::string RefusalReply(const std::string& statusLine) {
-  return "HTTP/1.0 " + statusLine + "\r\n" + kFixedHeaders + "Connection: Close\r\nContent-Length: 0\r\n\r\n";
+  return "HTTP/1.0 " + statusLine + "\r\n" + kFixedHeaders + "Connection: Close\r\nContent-Length: 0\r\n" +
+         kDateLine + "\r\n";
 }
-inline const std::string kNotFoundReply =
-    std::string("HTTP/1.0 404 Not Found\r\n") + kFixedHeaders + "Connection: Close\r\n\r\nFILE NOT FOUND :(";
+// The replies made without a producer.
+inline std::string HandlerReply(const std::string& text) {
+  return "HTTP/1.0 200 OK\r\n" + kDateLine + "\r\n" + text;
+}
+inline const std::string kNoHandlerReply = HandlerReply("KWS Error: NO HANDLER FOUND :(");
+inline const std::string kNotDoneReply = HandlerReply("KWS Error: NOT DONE YET :(");
+inline const std::string kNotFoundReply = std::string("HTTP/1.0 404 Not Found\r\n") + kFixedHeaders +
+                                          "Connection: Close\r\n" + kDateLine + "\r\nFILE NOT FOUND :(";
 inline const std::string kHelloRequest = "GET /hello.txt HTTP/1.0\r\n\r\n";
 inline const std::string kHelloReply = FileReply("text/plain", "hello world\n");
 
@@ -75,14 +85,22 @@ public:
                                             "mime.types",           "text/plain txt\ntext/html htm html\n"};
     for (size_t i = 0; i < std::size(pathsAndContents); i += 2)
       Program.Folder().WriteFile(pathsAndContents[i], pathsAndContents[i + 1]);
+    SetSiteTime(Program.Folder().Path());
     Program.Start({}, {{"KWSPLAT_HEADLESS", "1"},
                        {"DISPLAY", std::nullopt},
                        {"KWSPLAT_MIME_TYPES", Program.Folder().PathOf("mime.types")}});
     ASSERT_TRUE(WaitForLoopbackPort(Port, std::chrono::seconds(30))) << Program.Stderr();
   }
 
+  // The whole reply, its Date pinned.
   std::string Exchange(const std::string& request) {
-    return HttpExchange(static_cast<uint16_t>(Port), request);
+    return WithDatePinned(HttpExchange(static_cast<uint16_t>(Port), request));
+  }
+  // Writes a file of the site with the site's time, also after the start.
+  std::string WriteFile(const std::string& relative, const std::string& content) const {
+    const std::string path = Program.Folder().WriteFile(relative, content);
+    SetSiteTime(path);
+    return path;
   }
   // A connection that has sent the bytes, or nullptr.
   std::unique_ptr<tLoopbackPeer> Send(const std::string& bytes, int receiveBuffer = 0) {
