@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "tests/support/LoopbackPeer.h"
@@ -20,17 +21,42 @@ inline constexpr const char* kFixedHeaders =
     "Server: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\n";
 inline constexpr int32_t kTestConnectTimeoutMs = 2000;
 
-// The complete reply for a file of the site, as a request without a Connection header gets it: the lines
-// every reply has had, then the date lines (the Date pinned by Exchange).
-inline std::string FileReply(const std::string& type, const std::string& body) {
-  return std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders + "Connection: Close\r\nContent-type: " + type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + kDateLine + kLastModifiedLine +
-         "\r\n" + body;
+// A reply's header as a request without a Connection header gets it: the status line, the lines every reply
+// has had, then the lines given and the blank line. The Date line comes pinned (Exchange pins it).
+inline std::string ReplyHead(const std::string& status, const std::string& lines) {
+  return "HTTP/1.0 " + status + "\r\n" + kFixedHeaders + "Connection: Close\r\n" + lines + "\r\n";
 }
+inline std::string TypeAndLength(const std::string& type, uint64_t length) {
+  return "Content-type: " + type + "\r\nContent-Length: " + std::to_string(length) + "\r\n";
+}
+// A file of the site, whole; the length when only the start of the body is given.
+inline std::string FileReply(const std::string& type, const std::string& body,
+                             std::optional<uint64_t> length = std::nullopt) {
+  return ReplyHead("200 OK",
+                   TypeAndLength(type, length.value_or(body.size())) + kDateLine + kLastModifiedLine) +
+         body;
+}
+// Bytes first to last of a file of the site; the body may be only their start.
+inline std::string PartReply(const std::string& type, uint64_t first, uint64_t last, uint64_t size,
+                             const std::string& body) {
+  return ReplyHead("206 Partial Content", TypeAndLength(type, last - first + 1) + kDateLine +
+                                              kLastModifiedLine + "Content-Range: bytes " +
+                                              std::to_string(first) + "-" + std::to_string(last) + "/" +
+                                              std::to_string(size) + "\r\n") +
+         body;
+}
+inline std::string UnsatisfiableReply(uint64_t size) {
+  return ReplyHead("416 Requested range not satisfiable", "Content-Length: 0\r\n" + kDateLine +
+                                                              "Content-Range: bytes */" +
+                                                              std::to_string(size) + "\r\n");
+}
+inline const std::string kNotModifiedReply = ReplyHead("304 Not Modified", kDateLine + kLastModifiedLine);
+inline const std::string kNotImplementedReply =
+    ReplyHead("501 Not Implemented", kDateLine) + "METHOD NOT IMPLEMENTED :(";
+inline const std::string kNotFoundReply = ReplyHead("404 Not Found", kDateLine) + "FILE NOT FOUND :(";
 // The reply to a request that cannot be read or held.
 inline std::string RefusalReply(const std::string& statusLine) {
-  return "HTTP/1.0 " + statusLine + "\r\n" + kFixedHeaders + "Connection: Close\r\nContent-Length: 0\r\n" +
-         kDateLine + "\r\n";
+  return ReplyHead(statusLine, "Content-Length: 0\r\n" + kDateLine);
 }
 // The replies made without a producer.
 inline std::string HandlerReply(const std::string& text) {
@@ -38,8 +64,10 @@ inline std::string HandlerReply(const std::string& text) {
 }
 inline const std::string kNoHandlerReply = HandlerReply("KWS Error: NO HANDLER FOUND :(");
 inline const std::string kNotDoneReply = HandlerReply("KWS Error: NOT DONE YET :(");
-inline const std::string kNotFoundReply = std::string("HTTP/1.0 404 Not Found\r\n") + kFixedHeaders +
-                                          "Connection: Close\r\n" + kDateLine + "\r\nFILE NOT FOUND :(";
+// What HEAD gets for the same request.
+inline std::string HeaderOf(const std::string& reply) {
+  return reply.substr(0, reply.find("\r\n\r\n") + 4);
+}
 inline const std::string kHelloRequest = "GET /hello.txt HTTP/1.0\r\n\r\n";
 inline const std::string kHelloReply = FileReply("text/plain", "hello world\n");
 

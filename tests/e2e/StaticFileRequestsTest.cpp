@@ -51,34 +51,22 @@ struct tSiteFile {
   }
 };
 
-std::string Reply(const std::string& status, const std::string& lines) {
-  return "HTTP/1.0 " + status + "\r\n" + kFixedHeaders + "Connection: Close\r\n" + lines + "\r\n";
-}
-std::string Length(uint64_t length) {
-  return "Content-type: binaty/data\r\nContent-Length: " + std::to_string(length) + "\r\n";
-}
+const std::string kType = "binaty/data";
+
 std::string Whole(const tSiteFile& file) {
-  return Reply("200 OK", Length(file.Size) + kDateLine + kLastModifiedLine) + file.Bytes(0, file.Size);
+  return FileReply(kType, file.Bytes(0, file.Size), file.Size);
 }
 std::string Part(const tSiteFile& file, uint64_t first, uint64_t last) {
-  return Reply("206 Partial Content", Length(last - first + 1) + kDateLine + kLastModifiedLine +
-                                          "Content-Range: bytes " + std::to_string(first) + "-" +
-                                          std::to_string(last) + "/" + std::to_string(file.Size) + "\r\n") +
-         file.Bytes(first, last - first + 1);
+  return PartReply(kType, first, last, file.Size, file.Bytes(first, last - first + 1));
 }
 std::string Unsatisfiable(const tSiteFile& file) {
-  return Reply("416 Requested range not satisfiable", "Content-Length: 0\r\n" + kDateLine +
-                                                          "Content-Range: bytes */" +
-                                                          std::to_string(file.Size) + "\r\n");
+  return UnsatisfiableReply(file.Size);
 }
 std::string NotModified(const tSiteFile&) {
-  return Reply("304 Not Modified", kDateLine + kLastModifiedLine);
+  return kNotModifiedReply;
 }
 std::string NotImplemented(const tSiteFile&) {
-  return Reply("501 Not Implemented", kDateLine) + "METHOD NOT IMPLEMENTED :(";
-}
-std::string HeaderOf(const std::string& reply) {
-  return reply.substr(0, reply.find("\r\n\r\n") + 4);
+  return kNotImplementedReply;
 }
 
 // "{size}" and "{last}" stand for the file's size and its last byte's position.
