@@ -1,11 +1,35 @@
 // Feeds arbitrary bytes to the request reader, in two pieces cut where the first byte says, and checks that
-// the cut changes nothing: the verdict on the whole text is the one a fresh reader gives it at once.
+// the cut changes nothing: the verdict on the whole text is the one a fresh reader gives it at once. The
+// header values a static directory reads, and the text itself, go through the date and range parsers: a date
+// read must write and read back as the same time, and a range must come to bytes within the file.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "server/ByteRanges.h"
+#include "server/HTTPDates.h"
 #include "server/HTTPTools.h"
 #include "server/RequestReader.h"
+
+namespace {
+
+void CheckDate(const std::string& text) {
+  const std::optional<tUnixTime> time = ParseHttpDate(text);
+  if (time && ParseHttpDate(FormatHttpDate(*time)) != time)
+    __builtin_trap();
+}
+
+void CheckRange(const std::string& text, uint64_t size) {
+  const std::optional<tByteRange> range = ParseRangeHeader(text);
+  if (!range)
+    return;
+  const tFilePart part = PartOf(*range, size);
+  if (part.Outcome == roPart && (part.Length == 0 || part.First >= size || part.Length > size - part.First))
+    __builtin_trap();
+  ContentRangeValue(part, size);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0)
@@ -13,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
   const size_t cut = text.empty() ? 0 : data[0] % (text.size() + 1);
 
+  CheckDate(text);
+  CheckRange(text, cut);
   tRequestReader pieces;
   tRequestVerdict verdict = pieces.Examine(text.substr(0, cut));
   if (verdict == rvNeedMore)
@@ -26,5 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (verdict == rvDispatch && text.find(pieces.Line.URL) == std::string::npos)
     __builtin_trap();
   HeaderValue(text, "Content-Length");
+  if (verdict == rvDispatch) {
+    CheckDate(HeaderValue(text, "If-Modified-Since"));
+    CheckRange(HeaderValue(text, "Range"), data[0]);
+  }
   return 0;
 }

@@ -42,9 +42,9 @@ public:
   virtual std::string TakeLaterBytes() = 0;
   // Dropped when the connection is down.
   virtual void QueueReply(const std::string& text) = 0;
-  // length bytes of an open file from its start; the connection owns the handle from here on (closed when
+  // length bytes of an open file from offset on; the connection owns the handle from here on (closed when
   // the connection is down).
-  virtual void QueueFile(HANDLE file, uint64_t length) = 0;
+  virtual void QueueFile(HANDLE file, uint64_t length, uint64_t offset = 0) = 0;
   // The reply is complete: once it is out, the connection ends.
   virtual void MarkResponseComplete() = 0;
   // The producer has work for its worker: its Poll runs soon.

@@ -12,9 +12,15 @@
 
 namespace {
 
-const char* const kNoHandlerReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :(";
-const char* const kNotDoneReply = "HTTP/1.0 200 OK\r\n\r\nKWS Error: NOT DONE YET :(";
+const char* const kNoHandlerText = "KWS Error: NO HANDLER FOUND :(";
+const char* const kNotDoneText = "KWS Error: NOT DONE YET :(";
 constexpr int kReadBufferSize = 64 * 1024;
+
+// A reply without a producer: the status line, the date, and the text, which a HEAD request does not get.
+std::string FixedReply(const std::string& method, const char* text) {
+  return "HTTP/1.0 200 OK\r\n" + tWSIOBase::DateHeader(CurrentUnixTime()) + "\r\n" +
+         (method == "HEAD" ? "" : text);
+}
 
 } // namespace
 
@@ -94,7 +100,7 @@ void tWSHandler::DispatchRequest() {
   const tWSIOClass producerClass =
       chosen < 0 ? nullptr : ProducerClassOf(Dispatched.Settings->VDirs[chosen].Kind);
   if (producerClass == nullptr) {
-    SendText(chosen < 0 ? kNoHandlerReply : kNotDoneReply);
+    SendText(FixedReply(Dispatched.Method, chosen < 0 ? kNoHandlerText : kNotDoneText));
     return Complete();
   }
   Producer = producerClass(*this, Dispatched.Settings->VDirs[chosen]);
@@ -108,7 +114,8 @@ void tWSHandler::Refuse(int32_t code) {
   Dispatched.SendConnectionClose = true;
   // The one status the table does not know stays here, so producers' own lookups keep their answer.
   const std::string reason = code == 431 ? "Request Header Fields Too Large" : ReasonPhrase(code);
-  SendText(StatusHeaderLines(code, reason, true) + tWSIOBase::ContentLengthHeader(0) + "\r\n");
+  SendText(StatusHeaderLines(code, reason, true) + tWSIOBase::ContentLengthHeader(0) +
+           tWSIOBase::DateHeader(CurrentUnixTime()) + "\r\n");
   Complete();
 }
 
@@ -126,10 +133,10 @@ void tWSHandler::QueueReply(const std::string& text) {
   });
 }
 
-void tWSHandler::QueueFile(HANDLE file, uint64_t length) {
-  RunOnMainThread([this, file, length] {
+void tWSHandler::QueueFile(HANDLE file, uint64_t length, uint64_t offset) {
+  RunOnMainThread([this, file, length, offset] {
     if (IsConnected())
-      SendFileSegment(file, 0, length);
+      SendFileSegment(file, offset, length);
     else
       CloseHandle(file);
   });

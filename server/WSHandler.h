@@ -61,7 +61,7 @@ public:
   const tRequest& Request() const override { return Dispatched; }
   std::string TakeLaterBytes() override;
   void QueueReply(const std::string& text) override;
-  void QueueFile(HANDLE file, uint64_t length) override;
+  void QueueFile(HANDLE file, uint64_t length, uint64_t offset) override;
   void MarkResponseComplete() override;
   void WakeWorker() override { Wake(); }
 

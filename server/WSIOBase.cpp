@@ -137,6 +137,14 @@ std::string tWSIOBase::ContentLengthHeader(int64_t length) {
   return "Content-Length: " + std::to_string(length) + "\r\n";
 }
 
+std::string tWSIOBase::DateHeader(tUnixTime time) {
+  return "Date: " + FormatHttpDate(time) + "\r\n";
+}
+
+std::string tWSIOBase::LastModifiedHeader(tUnixTime time) {
+  return "Last-Modified: " + FormatHttpDate(time) + "\r\n";
+}
+
 std::string tWSIOBase::GetOption(const std::string& name) const {
   return OptionValue(Options, name);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "server/HTTPDates.h"
 #include "server/LibraryCache.h"
 #include "settings/ListenerData.h"
 
@@ -69,6 +70,9 @@ public:
   void SendReply(const std::string& text);
   std::string StatusHeaders(int32_t code) const;
   static std::string ContentLengthHeader(int64_t length);
+  // Header lines beyond the fixed ones; they follow the lines a reply has always had.
+  static std::string DateHeader(tUnixTime time);
+  static std::string LastModifiedHeader(tUnixTime time);
   // The value after "=" of the first option line whose name matches, ignoring case; "" when none does.
   std::string GetOption(const std::string& name) const;
   // The reply is complete.
@@ -90,6 +94,8 @@ public:
   // The plug-in library serving this request, set by LoadPlugin; LibraryLease keeps it loaded until the
   // connection ends. Written by the thread of the first HandleData, before any plug-in call.
   tLoadedLibrary* Library = nullptr;
+  // The time replies are dated with; set before the first HandleData, read only by the producer's thread.
+  tClock Clock = &CurrentUnixTime;
 
 protected:
   // Runs as Finish begins, before the reply is marked complete: the library learns it once.

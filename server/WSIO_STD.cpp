@@ -1,21 +1,70 @@
 #include "server/WSIO_STD.h"
 
+#include <algorithm>
+
 #include "platform/win32.h"
+#include "server/Connection.h"
 #include "server/HTTPTools.h"
 #include "server/Mime.h"
-#include "server/Connection.h"
 #include "settings/CoreAPITools.h"
 
 namespace {
 
 const char* const kUnknownType = "binaty/data";
 const char* const kNotFoundText = "FILE NOT FOUND :(";
+const char* const kNotImplementedText = "METHOD NOT IMPLEMENTED :(";
 
 bool IsSeparator(char c) {
   return c == '/' || c == '\\';
 }
 
+// Methods are case-sensitive: "get" is not GET.
+bool IsServedMethod(const std::string& method) {
+  return method == "GET" || method == "HEAD" || method == "POST";
+}
+
+std::optional<tUnixTime> ModifiedTimeOf(HANDLE file) {
+  FILETIME written{};
+  if (!GetFileTime(file, nullptr, nullptr, &written))
+    return std::nullopt;
+  return UnixTimeOfFileTime((uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime);
+}
+
+// The client holds the file already: its date is not older than the file's time. A date that does not parse,
+// or one later than the server's time, is no date at all.
+bool NotModified(const std::string& since, std::optional<tUnixTime> modified, tUnixTime now) {
+  if (!modified || since.empty())
+    return false;
+  const std::optional<tUnixTime> date = ParseHttpDate(since);
+  return date && *date <= now && *modified <= *date;
+}
+
 } // namespace
+
+tWSIO_STD::tAnswer tWSIO_STD::AnswerFor(const tRequest& request, const tFileFacts& file, tUnixTime now) {
+  tAnswer answer;
+  answer.Part = {roPart, 0, file.Size};
+  // Conditions and ranges are for fetching: a POST keeps the whole file.
+  if (request.Method == "POST")
+    return answer;
+  answer.Body = request.Method != "HEAD";
+  if (NotModified(request.Header("If-Modified-Since"), file.Modified, now)) {
+    answer.Status = 304;
+    answer.Body = false;
+    return answer;
+  }
+  const std::optional<tByteRange> range = ParseRangeHeader(request.Header("Range"));
+  if (!range)
+    return answer;
+  answer.Part = PartOf(*range, file.Size);
+  if (answer.Part.Outcome == roPart) {
+    answer.Status = 206;
+    return answer;
+  }
+  answer.Status = 416;
+  answer.Body = false;
+  return answer;
+}
 
 std::string tWSIO_STD::FileNameFor(const std::string& path, const std::string& basePath,
                                    const std::string& defFile) {
@@ -51,33 +100,68 @@ std::string tWSIO_STD::ContentTypeHeader(const std::string& extension) {
   return "Content-type: " + type + "\r\n";
 }
 
-void tWSIO_STD::SendNotFound() {
-  SendReply(StatusHeaders(404) + "\r\n" + kNotFoundText);
+// The lines every file reply has had come first, in their order; the date lines and the range follow.
+std::string tWSIO_STD::FileHeader(const tAnswer& answer, const tFileFacts& file) const {
+  std::string header = StatusHeaders(answer.Status);
+  if (answer.Status == 200 || answer.Status == 206)
+    header += ContentTypeHeader(ExtensionOf(file.Name)) +
+              ContentLengthHeader(static_cast<int64_t>(answer.Part.Length));
+  else if (answer.Status == 416)
+    header += ContentLengthHeader(0);
+  header += DateHeader(Now);
+  // Never later than the reply's own date.
+  if (file.Modified && answer.Status != 416)
+    header += LastModifiedHeader(std::min(*file.Modified, Now));
+  if (answer.Status == 206 || answer.Status == 416)
+    header += "Content-Range: " + ContentRangeValue(answer.Part, file.Size) + "\r\n";
+  return header + "\r\n";
+}
+
+void tWSIO_STD::SendFixed(int32_t code, const char* text) {
+  const bool head = Handler.Request().Method == "HEAD";
+  SendReply(StatusHeaders(code) + DateHeader(Now) + "\r\n" + (head ? "" : text));
+}
+
+void tWSIO_STD::Serve() {
+  const tRequest& request = Handler.Request();
+  Now = Clock();
+  if (!IsServedMethod(request.Method))
+    return SendFixed(501, kNotImplementedText);
+  tFileFacts facts;
+  facts.Name = FileNameFor(request.Path, VDir.BasePath, GetOption("DefFile"));
+  if (facts.Name.empty())
+    return SendFixed(404, kNotFoundText);
+  // Folders and other non-files do not open.
+  HANDLE file = CreateFileA(facts.Name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return SendFixed(404, kNotFoundText);
+  facts.Modified = ModifiedTimeOf(file);
+  facts.Size = FileSizeOf(file).value_or(0);
+  if (facts.Size > kSmallFileBytes)
+    return ServeLarge(file, facts);
+  // An empty file is answered as a missing one; one that shrank since its size was taken sends what it had.
+  const std::string body = ReadOpenFile(file, facts.Size);
+  CloseHandle(file);
+  if (body.empty())
+    return SendFixed(404, kNotFoundText);
+  facts.Size = body.size();
+  const tAnswer answer = AnswerFor(request, facts, Now);
+  std::string reply = FileHeader(answer, facts);
+  if (answer.Body)
+    reply.append(body, static_cast<size_t>(answer.Part.First), static_cast<size_t>(answer.Part.Length));
+  SendReply(reply);
 }
 
 // The size is the one at opening: it is the length announced, whatever happens to the file afterwards.
-void tWSIO_STD::Serve() {
-  const std::string fileName = FileNameFor(Handler.Request().Path, VDir.BasePath, GetOption("DefFile"));
-  if (fileName.empty())
-    return SendNotFound();
-  // Folders and other non-files do not open.
-  HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return SendNotFound();
-  const uint64_t size = FileSizeOf(file).value_or(0);
-  if (size > kSmallFileBytes) {
-    SendReply(StatusHeaders(200) + ContentTypeHeader(ExtensionOf(fileName)) +
-              ContentLengthHeader(static_cast<int64_t>(size)) + "\r\n");
-    return Handler.QueueFile(file, size);
+void tWSIO_STD::ServeLarge(HANDLE file, const tFileFacts& facts) {
+  const tAnswer answer = AnswerFor(Handler.Request(), facts, Now);
+  SendReply(FileHeader(answer, facts));
+  if (!answer.Body) {
+    CloseHandle(file);
+    return;
   }
-  // An empty file is answered as a missing one; one that shrank since its size was taken sends what it had.
-  const std::string body = ReadOpenFile(file, size);
-  CloseHandle(file);
-  if (body.empty())
-    return SendNotFound();
-  SendReply(StatusHeaders(200) + ContentTypeHeader(ExtensionOf(fileName)) +
-            ContentLengthHeader(static_cast<int64_t>(body.size())) + "\r\n" + body);
+  Handler.QueueFile(file, answer.Part.Length, answer.Part.First);
 }
 
 void tWSIO_STD::HandleData(const std::string&) {

@@ -332,6 +332,25 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   return static_cast<DWORD>(info.Size);
 }
 
+// The times FindFirstFileA reports for the same file.
+extern "C" BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                                   LPFILETIME lpLastWriteTime) {
+  std::shared_ptr<FileObject> file = FindKernelObject<FileObject>(hFile);
+  if (!file)
+    return Fail(ERROR_INVALID_HANDLE, FALSE);
+  posix::FileInfo info;
+  int error = posix::StatDescriptor(file->Fd, info);
+  if (error != 0)
+    return Fail(Win32ErrorFromErrno(error), FALSE);
+  if (lpCreationTime != nullptr)
+    *lpCreationTime = ToFileTime(info.ChangedNs);
+  if (lpLastAccessTime != nullptr)
+    *lpLastAccessTime = ToFileTime(info.AccessedNs);
+  if (lpLastWriteTime != nullptr)
+    *lpLastWriteTime = ToFileTime(info.ModifiedNs);
+  return TRUE;
+}
+
 extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
   if (lpFindFileData == nullptr)
     return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);

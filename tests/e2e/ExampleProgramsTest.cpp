@@ -26,7 +26,7 @@ TEST(ExamplePrograms, TheFetcherGetsAPageDirectlyAndThroughEachProxyAndNamesWhat
   ServedSite site;
   site.Start();
   const std::string url = "http://127.0.0.1:" + std::to_string(site.Port) + "/hello.txt";
-  EXPECT_EQ(Fetch({url}).Out, kHelloReply);
+  EXPECT_EQ(WithDatePinned(Fetch({url}).Out), kHelloReply);
   struct Case {
     std::string Name;
     std::function<std::unique_ptr<tSocksServer>()> Start;
@@ -59,7 +59,7 @@ TEST(ExamplePrograms, TheFetcherGetsAPageDirectlyAndThroughEachProxyAndNamesWhat
     const tFetchResult result = Fetch(arguments);
     EXPECT_EQ(result.Err, c.Err);
     EXPECT_EQ(result.Code, c.Err.empty() ? 0 : 1);
-    EXPECT_EQ(result.Out, c.Err.empty() ? kHelloReply : "");
+    EXPECT_EQ(WithDatePinned(result.Out), c.Err.empty() ? kHelloReply : "");
   }
   const int closedPort = FreeLoopbackPort();
   EXPECT_EQ(Fetch({"http://127.0.0.1:" + std::to_string(closedPort) + "/"}).Err,

@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/ProgramRunner.h"
+#include "tests/support/ReplyDates.h"
 
 namespace kwstest {
 
@@ -19,17 +21,53 @@ inline constexpr const char* kFixedHeaders =
     "Server: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\n";
 inline constexpr int32_t kTestConnectTimeoutMs = 2000;
 
-// The complete reply for a file, as a request without a Connection header gets it.
-inline std::string FileReply(const std::string& type, const std::string& body) {
-  return std::string("HTTP/1.0 200 OK\r\n") + kFixedHeaders + "Connection: Close\r\nContent-type: " + type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+// A reply's header as a request without a Connection header gets it: the status line, the lines every reply
+// has had, then the lines given and the blank line. The Date line comes pinned (Exchange pins it).
+inline std::string ReplyHead(const std::string& status, const std::string& lines) {
+  return "HTTP/1.0 " + status + "\r\n" + kFixedHeaders + "Connection: Close\r\n" + lines + "\r\n";
 }
+inline std::string TypeAndLength(const std::string& type, uint64_t length) {
+  return "Content-type: " + type + "\r\nContent-Length: " + std::to_string(length) + "\r\n";
+}
+// A file of the site, whole; the length when only the start of the body is given.
+inline std::string FileReply(const std::string& type, const std::string& body,
+                             std::optional<uint64_t> length = std::nullopt) {
+  return ReplyHead("200 OK",
+                   TypeAndLength(type, length.value_or(body.size())) + kDateLine + kLastModifiedLine) +
+         body;
+}
+// Bytes first to last of a file of the site; the body may be only their start.
+inline std::string PartReply(const std::string& type, uint64_t first, uint64_t last, uint64_t size,
+                             const std::string& body) {
+  return ReplyHead("206 Partial Content", TypeAndLength(type, last - first + 1) + kDateLine +
+                                              kLastModifiedLine + "Content-Range: bytes " +
+                                              std::to_string(first) + "-" + std::to_string(last) + "/" +
+                                              std::to_string(size) + "\r\n") +
+         body;
+}
+inline std::string UnsatisfiableReply(uint64_t size) {
+  return ReplyHead("416 Requested range not satisfiable", "Content-Length: 0\r\n" + kDateLine +
+                                                              "Content-Range: bytes */" +
+                                                              std::to_string(size) + "\r\n");
+}
+inline const std::string kNotModifiedReply = ReplyHead("304 Not Modified", kDateLine + kLastModifiedLine);
+inline const std::string kNotImplementedReply =
+    ReplyHead("501 Not Implemented", kDateLine) + "METHOD NOT IMPLEMENTED :(";
+inline const std::string kNotFoundReply = ReplyHead("404 Not Found", kDateLine) + "FILE NOT FOUND :(";
 // The reply to a request that cannot be read or held.
 inline std::string RefusalReply(const std::string& statusLine) {
-  return "HTTP/1.0 " + statusLine + "\r\n" + kFixedHeaders + "Connection: Close\r\nContent-Length: 0\r\n\r\n";
+  return ReplyHead(statusLine, "Content-Length: 0\r\n" + kDateLine);
 }
-inline const std::string kNotFoundReply =
-    std::string("HTTP/1.0 404 Not Found\r\n") + kFixedHeaders + "Connection: Close\r\n\r\nFILE NOT FOUND :(";
+// The replies made without a producer.
+inline std::string HandlerReply(const std::string& text) {
+  return "HTTP/1.0 200 OK\r\n" + kDateLine + "\r\n" + text;
+}
+inline const std::string kNoHandlerReply = HandlerReply("KWS Error: NO HANDLER FOUND :(");
+inline const std::string kNotDoneReply = HandlerReply("KWS Error: NOT DONE YET :(");
+// What HEAD gets for the same request.
+inline std::string HeaderOf(const std::string& reply) {
+  return reply.substr(0, reply.find("\r\n\r\n") + 4);
+}
 inline const std::string kHelloRequest = "GET /hello.txt HTTP/1.0\r\n\r\n";
 inline const std::string kHelloReply = FileReply("text/plain", "hello world\n");
 
@@ -75,14 +113,22 @@ public:
                                             "mime.types",           "text/plain txt\ntext/html htm html\n"};
     for (size_t i = 0; i < std::size(pathsAndContents); i += 2)
       Program.Folder().WriteFile(pathsAndContents[i], pathsAndContents[i + 1]);
+    SetSiteTime(Program.Folder().Path());
     Program.Start({}, {{"KWSPLAT_HEADLESS", "1"},
                        {"DISPLAY", std::nullopt},
                        {"KWSPLAT_MIME_TYPES", Program.Folder().PathOf("mime.types")}});
     ASSERT_TRUE(WaitForLoopbackPort(Port, std::chrono::seconds(30))) << Program.Stderr();
   }
 
+  // The whole reply, its Date pinned.
   std::string Exchange(const std::string& request) {
-    return HttpExchange(static_cast<uint16_t>(Port), request);
+    return WithDatePinned(HttpExchange(static_cast<uint16_t>(Port), request));
+  }
+  // Writes a file of the site with the site's time, also after the start.
+  std::string WriteFile(const std::string& relative, const std::string& content) const {
+    const std::string path = Program.Folder().WriteFile(relative, content);
+    SetSiteTime(path);
+    return path;
   }
   // A connection that has sent the bytes, or nullptr.
   std::unique_ptr<tLoopbackPeer> Send(const std::string& bytes, int receiveBuffer = 0) {

@@ -1,4 +1,5 @@
 // Files, file search and attributes by Windows-style paths.
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -119,6 +120,21 @@ TEST_F(Files, SetFilePointerUsesTheHighPartsForFilesOf4GiBAndMore) {
   moveHigh = -1; // -1 as a 64-bit distance: one byte back
   EXPECT_TRUE(SetFilePointer(file, -1, &moveHigh, FILE_CURRENT) == 15u && moveHigh == 1);
   CloseHandle(file);
+}
+
+// 100 ns ticks since 1601: the Unix epoch is 11644473600 seconds later.
+TEST_F(Files, GetFileTimeGivesTheLastWriteTimeOfTheOpenFile) {
+  const std::string path = Folder.WriteFile("timed.txt", "x");
+  constexpr int64_t kUnixTime = 784111777; // Sun, 06 Nov 1994 08:49:37 GMT
+  std::filesystem::last_write_time(
+      path, std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(kUnixTime))));
+  HANDLE file = OpenForReading(path);
+  FILETIME written{};
+  ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &written));
+  const uint64_t ticks = (uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime;
+  EXPECT_EQ(ticks, (uint64_t{kUnixTime} + 11644473600u) * 10000000u);
+  CloseHandle(file);
+  EXPECT_EQ(ErrorOf(GetFileTime(file, nullptr, nullptr, &written)), DWORD(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(Files, SearchNamesIgnoreCaseListInByteOrderAndTellAMissingFileFromAMissingFolder) {

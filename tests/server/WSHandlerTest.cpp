@@ -12,6 +12,7 @@
 #include "server/WSIO_STD.h"
 #include "server/WSListener.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/ReplyDates.h"
 #include "tests/support/SocketProbe.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/Wait.h"
@@ -38,7 +39,7 @@ TEST(WSHandler, ChoosesTheDirectoryByTheTrimmedVirtualPathOfTheTargetAsItStandsI
 class WSHandlerServing : public ::testing::Test {
 protected:
   WSHandlerServing() {
-    Site.WriteFile("hello.txt", "hello");
+    kwstest::SetSiteTime(Site.WriteFile("hello.txt", "hello"));
     const auto settings = std::make_unique<tListenerData>();
     settings->VDirs[settings->VDirCount++] = {"VD1", Site.Path(), "/", vkStatic, "", ""};
     Listener.Configure(*settings);
@@ -70,7 +71,7 @@ protected:
     client.Close();
     if (!kwstest::WaitUntil([&] { return Handler->Phase == phClosed; }))
       return "(not closed)";
-    return reply;
+    return kwstest::WithDatePinned(reply);
   }
 
   kwstest::TempFolder Site;
@@ -82,7 +83,8 @@ protected:
 TEST_F(WSHandlerServing, AnswersOnceTheHeaderAndTheDeclaredBodyAreCompleteHoweverTheBytesAreSplit) {
   const std::string reply = "HTTP/1.0 200 OK\r\nServer: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: "
                             "bytes\r\nConnection: Close\r\n" +
-                            tWSIO_STD::ContentTypeHeader(".TXT") + "Content-Length: 5\r\n\r\nhello";
+                            tWSIO_STD::ContentTypeHeader(".TXT") + "Content-Length: 5\r\n" +
+                            kwstest::kDateLine + kwstest::kLastModifiedLine + "\r\nhello";
   for (const std::string request : {"GET /hello.txt HTTP/1.0\r\nHost: x\r\n\r\n",
                                     "POST /hello.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\nabcde"})
     for (size_t split = 1; split < request.size(); ++split)

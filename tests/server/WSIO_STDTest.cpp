@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 
+#include "tests/support/ReplyDates.h"
 #include "tests/support/ScriptedConnection.h"
 #include "tests/support/TempFolder.h"
 
@@ -52,24 +55,40 @@ TEST(WSIO_STD, ExtensionIsTheTextFromTheLastDotUnlessAFolderFollows) {
     EXPECT_EQ(tWSIO_STD::ExtensionOf(c.fileName), c.extension) << c.fileName;
 }
 
-// The producer alone, over a connection without a socket: what it queues, in how many pieces.
+// The producer alone, over a connection without a socket: what it queues, in how many pieces. Its clock
+// stands at kNow; the site's files are from kSiteTime.
+constexpr tUnixTime kNow = 1700000000; // Tue, 14 Nov 2023 22:13:20 GMT
+const std::string kNowLine = "Date: Tue, 14 Nov 2023 22:13:20 GMT\r\n";
+
 class WSIO_STDServing : public ::testing::Test {
 protected:
-  std::string Serve(const std::string& path) {
-    Connection = std::make_unique<kwstest::tScriptedConnection>(path);
+  std::string Serve(const std::string& path, const std::string& method = "GET",
+                    const std::string& headers = "") {
+    Connection = std::make_unique<kwstest::tScriptedConnection>(path, method + " " + path + " HTTP/1.0\r\n" +
+                                                                          headers + "\r\n");
+    Connection->Req.Method = method;
     tVDirData vdir{"VD", Site.Path(), "/", vkStatic, "", ""};
     auto producer = tWSIOBase::Create<tWSIO_STD>(*Connection, vdir);
+    producer->Clock = [] { return kNow; };
     producer->HandleData(Connection->Req.Received);
     producer->HandleData("late bytes change nothing");
     EXPECT_TRUE(Connection->Complete) << path;
     return Connection->Out;
   }
-  // The type itself comes from the system's table.
-  static std::string Header(const std::string& extension, size_t length) {
-    return "HTTP/1.0 200 OK\r\nServer: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\nConnection: "
-           "Close\r\n" +
-           tWSIO_STD::ContentTypeHeader(extension) + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+  std::string Write(const std::string& name, const std::string& content) {
+    const std::string path = Site.WriteFile(name, content);
+    kwstest::SetSiteTime(path);
+    return path;
   }
+  // The type itself comes from the system's table.
+  static std::string Header(const std::string& extension, size_t length, const std::string& status = "200 OK",
+                            const std::string& more = "") {
+    return "HTTP/1.0 " + status + "\r\n" + kFixed + tWSIO_STD::ContentTypeHeader(extension) +
+           "Content-Length: " + std::to_string(length) + "\r\n" + kNowLine + kwstest::kLastModifiedLine +
+           more + "\r\n";
+  }
+  static inline const std::string kFixed =
+      "Server: Kestrune Web Server 0.1.2.7\r\nAccept-ranges: bytes\r\nConnection: Close\r\n";
 
   kwstest::TempFolder Site;
   std::unique_ptr<kwstest::tScriptedConnection> Connection;
@@ -77,13 +96,76 @@ protected:
 
 // A small file goes out with its header in one piece; a large one as a file segment of the size at opening.
 TEST_F(WSIO_STDServing, SendsASmallFileWithItsHeaderInOnePieceAndALargeOneAsAFileSegment) {
-  Site.WriteFile("Sub/Hello.txt", "hello");
+  Write("Sub/Hello.txt", "hello");
   EXPECT_EQ(Serve("/sub/HELLO.TXT"), Header(".TXT", 5) + "hello");
   EXPECT_EQ(Connection->Pieces, 1);
   const std::string large(tWSIO_STD::kSmallFileBytes + 1, 'x');
-  Site.WriteFile("large.unknown", large);
+  Write("large.unknown", large);
   EXPECT_EQ(Serve("/large.unknown"), Header(".UNKNOWN", large.size()) + large);
   EXPECT_EQ(Connection->Files, 1);
+}
+
+// Every shape of reply, byte for byte: the lines replies have always had come first, the new ones after.
+TEST_F(WSIO_STDServing, EachKindOfReplyHasItsLinesInTheirOrder) {
+  Write("a.txt", "0123456789");
+  const std::string notFound = "HTTP/1.0 404 Not Found\r\n" + kFixed + kNowLine + "\r\n";
+  struct Case {
+    std::string method, path, headers, reply;
+  } cases[] = {
+      {"GET", "/a.txt", "", Header(".TXT", 10) + "0123456789"},
+      {"HEAD", "/a.txt", "", Header(".TXT", 10)},
+      {"POST", "/a.txt", "Range: bytes=0-0\r\n", Header(".TXT", 10) + "0123456789"},
+      {"GET", "/a.txt", "Range: bytes=2-4\r\n",
+       Header(".TXT", 3, "206 Partial Content", "Content-Range: bytes 2-4/10\r\n") + "234"},
+      {"HEAD", "/a.txt", "Range: bytes=-3\r\n",
+       Header(".TXT", 3, "206 Partial Content", "Content-Range: bytes 7-9/10\r\n")},
+      {"GET", "/a.txt", "Range: bytes=10-\r\n",
+       "HTTP/1.0 416 Requested range not satisfiable\r\n" + kFixed + "Content-Length: 0\r\n" + kNowLine +
+           "Content-Range: bytes */10\r\n\r\n"},
+      {"GET", "/a.txt", "If-Modified-Since: " + kwstest::kSiteTimeText + "\r\n",
+       "HTTP/1.0 304 Not Modified\r\n" + kFixed + kNowLine + kwstest::kLastModifiedLine + "\r\n"},
+      {"GET", "/missing.txt", "", notFound + "FILE NOT FOUND :("},
+      {"HEAD", "/missing.txt", "", notFound},
+      {"DELETE", "/a.txt", "",
+       "HTTP/1.0 501 Not Implemented\r\n" + kFixed + kNowLine + "\r\nMETHOD NOT IMPLEMENTED :("},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Serve(c.path, c.method, c.headers), c.reply) << c.method << " " << c.headers;
+}
+
+// The server's clock decides: a file dated later says "now", and a date later than now is no date.
+TEST_F(WSIO_STDServing, NothingIsDatedAfterTheServersNow) {
+  std::filesystem::last_write_time(
+      Write("future.txt", "x"),
+      std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(kNow + 3600))));
+  const std::string reply =
+      Serve("/future.txt", "GET", "If-Modified-Since: Tue, 14 Nov 2023 23:13:20 GMT\r\n");
+  EXPECT_TRUE(reply.starts_with("HTTP/1.0 200 OK\r\n")) << reply;
+  EXPECT_NE(reply.find("\r\nLast-Modified: Tue, 14 Nov 2023 22:13:20 GMT\r\n"), std::string::npos) << reply;
+  Write("past.txt", "x");
+  EXPECT_TRUE(Serve("/past.txt", "GET", "If-Modified-Since: Tue, 14 Nov 2023 22:13:21 GMT\r\n")
+                  .starts_with("HTTP/1.0 200 OK\r\n"));
+  EXPECT_TRUE(Serve("/past.txt", "GET", "If-Modified-Since: Tue, 14 Nov 2023 22:13:20 GMT\r\n")
+                  .starts_with("HTTP/1.0 304 Not Modified\r\n"));
+}
+
+// A part of a large file is streamed from its offset; HEAD opens no stream at all.
+TEST_F(WSIO_STDServing, APartOfALargeFileIsStreamedFromItsOffset) {
+  std::string large(3 * tWSIO_STD::kSmallFileBytes, 'x');
+  for (size_t i = 0; i < large.size(); ++i)
+    large[i] = static_cast<char>('a' + i % 26);
+  Write("large.bin", large);
+  const uint64_t first = tWSIO_STD::kSmallFileBytes + 5;
+  const std::string range = "Range: bytes=" + std::to_string(first) + "-\r\n";
+  const uint64_t length = large.size() - first;
+  EXPECT_EQ(Serve("/large.bin", "GET", range),
+            Header(".BIN", length, "206 Partial Content",
+                   "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(large.size() - 1) +
+                       "/" + std::to_string(large.size()) + "\r\n") +
+                large.substr(first));
+  EXPECT_EQ(Connection->FileParts, (std::vector<std::pair<uint64_t, uint64_t>>{{first, length}}));
+  Serve("/large.bin", "HEAD", range);
+  EXPECT_EQ(Connection->Files, 0);
 }
 
 } // namespace

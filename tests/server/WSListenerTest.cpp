@@ -6,6 +6,7 @@
 
 #include "socket/SocketException.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/ReplyDates.h"
 #include "tests/support/Wait.h"
 
 namespace {
@@ -38,7 +39,8 @@ TEST(WSListener, AConnectionWhoseCloseFailsIsStillFreedOnTheMainThread) {
       reply += client.ReadSome(4096, std::chrono::milliseconds(0));
       return client.Closed || client.Reset;
     }));
-    EXPECT_EQ(reply, "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :(");
+    EXPECT_EQ(kwstest::WithDatePinned(reply),
+              "HTTP/1.0 200 OK\r\n" + kwstest::kDateLine + "\r\nKWS Error: NO HANDLER FOUND :(");
     EXPECT_TRUE(kwstest::WaitUntil([&] { return HandlersGone == served; })) << "connection " << served;
   }
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "server/Connection.h"
 #include "settings/CoreAPITools.h"
@@ -24,8 +26,15 @@ public:
     Out += text;
     ++Pieces;
   }
-  void QueueFile(HANDLE file, uint64_t length) override {
-    Out += ReadOpenFile(file, length);
+  // Files too large to hold are only noted in FileParts.
+  void QueueFile(HANDLE file, uint64_t length, uint64_t offset) override {
+    FileParts.push_back({offset, length});
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    if (length <= kMaxHeldFileBytes &&
+        (SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+         GetLastError() == NO_ERROR))
+      Out += ReadOpenFile(file, length);
     CloseHandle(file);
     ++Pieces;
     ++Files;
@@ -34,9 +43,11 @@ public:
   void WakeWorker() override { ++Wakes; }
 
   tRequest Req;
-  std::string Out; // every byte queued, in order
-  int Pieces = 0;  // texts and files queued
-  int Files = 0;   // of which files
+  std::string Out;                                      // every byte queued, in order
+  int Pieces = 0;                                       // texts and files queued
+  int Files = 0;                                        // of which files
+  std::vector<std::pair<uint64_t, uint64_t>> FileParts; // offset and length of each file queued
+  static constexpr uint64_t kMaxHeldFileBytes = 64 * 1024 * 1024;
   bool Complete = false;
   int Wakes = 0;
 };

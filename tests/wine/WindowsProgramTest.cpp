@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "tests/e2e/ServedSite.h"
 #include "tests/support/Wait.h"
@@ -15,6 +16,8 @@ namespace kwstest {
 namespace {
 
 constexpr const char* kServiceName = "kwsService1";
+constexpr uint64_t kHugeSize = (uint64_t{2} << 30) + 4097;
+constexpr uint64_t kMarkAt = (uint64_t{2} << 30) - 8;
 
 // The loader of the build's own width: the "wine" command would pick the 32-bit one where it is installed.
 std::string WineLoader() {
@@ -91,11 +94,19 @@ protected:
     for (size_t i = 0; i < std::size(pathsAndContents); i += 2)
       Program.Folder().WriteFile(pathsAndContents[i], pathsAndContents[i + 1]);
     Program.Folder().WriteFile("site/bytes.qqq", EveryByte());
+    // Sparse, past 2 GiB, with marks across the 2 GiB mark and at the end.
+    const std::string huge = Program.Folder().WriteFile("site/huge.qqq", "");
+    std::filesystem::resize_file(huge, kHugeSize);
+    std::fstream marks(huge, std::ios::in | std::ios::out | std::ios::binary);
+    marks.seekp(std::streamoff{kMarkAt}).write("ABCDEFGHIJKLMNOP", 16);
+    marks.seekp(std::streamoff{kHugeSize - 4}).write("END!", 4);
+    marks.close();
+    SetSiteTime(Program.Folder().PathOf("site"));
   }
 
   static std::string Exe() { return (WindowsBuild() / "host" / "KestruneWS.exe").string(); }
   std::string Exchange(const std::string& request) {
-    return HttpExchange(static_cast<uint16_t>(Port), request);
+    return WithDatePinned(HttpExchange(static_cast<uint16_t>(Port), request));
   }
   // The reply's status line and its body, which a plug-in shapes as it likes in between.
   void ExpectAnswer(const std::string& request, const std::string& body) {
@@ -118,9 +129,22 @@ TEST_F(WindowsProgram, WindowedItServesFilesErrorsAndEveryPluginKindAsOnLinux) {
   EXPECT_EQ(Exchange("GET /DOCS/readme.TXT HTTP/1.0\r\n\r\n"), FileReply("text/plain", "mixed case\n"));
   EXPECT_EQ(Exchange("GET /missing.txt HTTP/1.0\r\n\r\n"), kNotFoundReply);
   EXPECT_EQ(Exchange("GET /../KestruneWebServer.Ini HTTP/1.0\r\n\r\n"), kNotFoundReply);
-  EXPECT_EQ(Exchange("GET no-slash HTTP/1.0\r\n\r\n"),
-            "HTTP/1.0 200 OK\r\n\r\nKWS Error: NO HANDLER FOUND :(");
-  EXPECT_EQ(Exchange("GET /cgi/run HTTP/1.0\r\n\r\n"), "HTTP/1.0 200 OK\r\n\r\nKWS Error: NOT DONE YET :(");
+  EXPECT_EQ(Exchange("GET no-slash HTTP/1.0\r\n\r\n"), kNoHandlerReply);
+  EXPECT_EQ(Exchange("GET /cgi/run HTTP/1.0\r\n\r\n"), kNotDoneReply);
+  // HEAD, ranges at 64-bit offsets, conditions and other methods as on Linux.
+  EXPECT_EQ(Exchange("HEAD /hello.txt HTTP/1.0\r\n\r\n"), HeaderOf(kHelloReply));
+  EXPECT_EQ(Exchange("HEAD /missing.txt HTTP/1.0\r\n\r\n"), HeaderOf(kNotFoundReply));
+  EXPECT_EQ(Exchange("GET /hello.txt HTTP/1.0\r\nRange: bytes=-6\r\n\r\n"),
+            PartReply("text/plain", 6, 11, 12, "world\n"));
+  EXPECT_EQ(Exchange("GET /hello.txt HTTP/1.0\r\nRange: bytes=12-\r\n\r\n"), UnsatisfiableReply(12));
+  EXPECT_EQ(Exchange("GET /hello.txt HTTP/1.0\r\nIf-Modified-Since: " + kSiteTimeText + "\r\n\r\n"),
+            kNotModifiedReply);
+  EXPECT_EQ(Exchange("DELETE /hello.txt HTTP/1.0\r\n\r\n"), kNotImplementedReply);
+  EXPECT_EQ(Exchange("HEAD /huge.qqq HTTP/1.0\r\n\r\n"), HeaderOf(FileReply("binaty/data", "", kHugeSize)));
+  EXPECT_EQ(Exchange("GET /huge.qqq HTTP/1.0\r\nRange: bytes=2147483640-2147483655\r\n\r\n"),
+            PartReply("binaty/data", kMarkAt, kMarkAt + 15, kHugeSize, "ABCDEFGHIJKLMNOP"));
+  EXPECT_EQ(Exchange("GET /huge.qqq HTTP/1.0\r\nRange: bytes=-5\r\n\r\n"),
+            PartReply("binaty/data", kHugeSize - 5, kHugeSize - 1, kHugeSize, std::string("\0END!", 5)));
 
   ExpectAnswer("GET /isapi/isapi_hello?x=1 HTTP/1.0\r\n\r\n", "QUERY_STRING=x=1\n");
   ExpectAnswer("POST /isapi/isapi_hello HTTP/1.0\r\nContent-Length: 6\r\n\r\nposted", "body=posted\n");
