@@ -3,23 +3,12 @@
 #include <algorithm>
 #include <limits>
 
+#include "server/HTTPTools.h"
 #include "settings/CoreAPITools.h"
 
 namespace {
 
 constexpr uint64_t kLargest = std::numeric_limits<uint64_t>::max();
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view WithoutBlanksAround(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
 
 // One or more decimal digits and nothing else; a value beyond 64 bits saturates.
 std::optional<uint64_t> Digits(std::string_view text) {

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "server/HTTPTools.h"
+
 namespace {
 
 namespace chr = std::chrono;
@@ -32,10 +34,6 @@ bool SameLetters(std::string_view a, std::string_view b) {
     if (LowerCase(a[i]) != LowerCase(b[i]))
       return false;
   return true;
-}
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
 }
 
 struct tDateFields {
@@ -151,14 +149,6 @@ std::optional<tUnixTime> UnixTimeOf(const tDateFields& fields) {
     return std::nullopt;
   const tUnixTime days = chr::sys_days{date}.time_since_epoch().count();
   return days * kSecondsPerDay + fields.Hour * 3600 + fields.Minute * 60 + fields.Second;
-}
-
-std::string_view WithoutBlanksAround(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back()))
-    text.remove_suffix(1);
-  return text;
 }
 
 } // namespace

@@ -169,3 +169,12 @@ bool LeavesFolder(const std::string& path) {
   }
   return false;
 }
+
+std::string_view WithoutBlanksAround(std::string_view text) {
+  const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && isBlank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back()))
+    text.remove_suffix(1);
+  return text;
+}

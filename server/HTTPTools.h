@@ -56,3 +56,6 @@ std::string IPToStr(uint32_t address);
 
 // Reverses the four bytes of a value: network order to host order and back.
 uint32_t SwapBytes32(uint32_t value);
+
+// The text without the blanks (spaces and tabs) HTTP allows around a field's parts.
+std::string_view WithoutBlanksAround(std::string_view text);
