@@ -1,18 +1,7 @@
-# Cross build for 32-bit Windows with Debian's mingw-w64. The -posix compilers carry std::thread and std::mutex;
-# the runtime is linked statically so the program and its tests need no compiler DLLs beside them.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Wine's 32-bit loader, by its own name: the "wine" command falls back to wine64 when it is missing, which
-# runs a 32-bit program as a silent exit 0.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
+set(KWS_MINGW_TARGET i686-w64-mingw32)
+# Not the "wine" command: without the 32-bit loader it falls back to wine64, which runs a 32-bit program as a
+# silent exit 0.
+set(KWS_WINE_LOADER /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
