@@ -28,7 +28,7 @@ struct tRequest {
   std::shared_ptr<tLibraryCache> Libraries;
 
   // The value of the first header line of that name, ignoring case; "" when none.
-  std::string Header(const std::string& name) const { return HeaderValue(Received, name); }
+  std::string Header(std::string_view name) const { return HeaderValue(Received, name); }
 };
 
 // Every operation may be called from any thread: plug-ins answer from threads of their own.

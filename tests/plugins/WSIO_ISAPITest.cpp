@@ -60,7 +60,7 @@ TEST(WSIO_ISAPI, GetServerVariableCopiesWholeValuesOrReportsTheSizeNeeded) {
       {"var=REMOTE_USER&size=0", "ok=0 err=122 size=1 buf="},
       {"var=REMOTE_USER&size=5", "ok=1 err=0 size=1 buf=\\0"},
       {"var=HTTP_USER_AGENT&size=100", "ok=1 err=0 size=6 buf=probe\\0"},
-      {"var=HTTP_ACCEPT&size=100", "ok=1 err=0 size=3 buf=en\\0"},
+      {"var=HTTP_ACCEPT&size=100", "ok=1 err=0 size=1 buf=\\0"}, // Accept-Language is another field
       {"var=SERVER_PORT&size=100", "ok=1 err=0 size=5 buf=8080\\0"},
   };
   auto cache = std::make_shared<tLibraryCache>();

@@ -37,7 +37,7 @@ const VerdictCase kCases[] = {
     {"POST / HTTP/1.0\r\nContent-Length:\r\n\r\n", rvRefuse, 400},
     {"POST / HTTP/1.0\r\nContent-Length: 5x\r\n\r\nabcde", rvRefuse, 400},
     {"POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n", rvRefuse, 400},
-    {"POST / HTTP/1.0\r\nContent-Length: 99999999999\r\n\r\n", rvRefuse, 400},
+    {"POST / HTTP/1.0\r\nContent-Length: 99999999999\r\n\r\n", rvRefuse, 413},
     {"POST / HTTP/1.0\r\nContent-Length: 1048577\r\n\r\n", rvRefuse, 413},
     {"GET /" + std::string(kMaxHeaderBytes, 'a') + " HTTP/1.0\r\n\r\n", rvRefuse, 431},
 };
