@@ -1,5 +1,8 @@
 // Feeds arbitrary bytes to the request reader, in two pieces cut where the first byte says, and checks that
-// the cut changes nothing: the verdict on the whole text is the one a fresh reader gives it at once.
+// the cut changes nothing: the verdict on the whole text is the one a fresh reader gives it at once. A
+// dispatched request carries no Transfer-Encoding, declares a body within the bound, and has as much of it
+// as the body-length rules ask for.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,24 +10,40 @@
 #include "server/HTTPTools.h"
 #include "server/RequestReader.h"
 
+namespace {
+
+// Small enough for the fuzzer's inputs to cross it.
+constexpr uint32_t kMaxBody = 1000;
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0)
     return 0;
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
   const size_t cut = text.empty() ? 0 : data[0] % (text.size() + 1);
 
-  tRequestReader pieces;
+  tRequestReader pieces(kMaxBody);
   tRequestVerdict verdict = pieces.Examine(text.substr(0, cut));
   if (verdict == rvNeedMore)
     verdict = pieces.Examine(text);
   else
     return 0; // decided on the first piece: the rest is later bytes
 
-  tRequestReader whole;
+  tRequestReader whole(kMaxBody);
   if (whole.Examine(text) != verdict || whole.RefusalStatus != pieces.RefusalStatus)
     __builtin_trap();
-  if (verdict == rvDispatch && text.find(pieces.Line.URL) == std::string::npos)
+  if (verdict != rvDispatch)
+    return 0;
+  const std::string header = text.substr(0, pieces.HeaderLength);
+  if (text.find(pieces.Line.URL) == std::string::npos || !header.ends_with("\r\n\r\n"))
     __builtin_trap();
-  HeaderValue(text, "Content-Length");
+  if (HeaderField(header, "Transfer-Encoding") || pieces.BodyLength > kMaxBody)
+    __builtin_trap();
+  const tDeclaredLength declared = DeclaredLength(header);
+  if (declared.Present != (declared.Value >= 0) || (declared.Present && declared.Value != pieces.BodyLength))
+    __builtin_trap();
+  if (text.size() - pieces.HeaderLength < std::min<size_t>(pieces.BodyLength, kWholeBodyBytes))
+    __builtin_trap();
   return 0;
 }

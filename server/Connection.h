@@ -18,8 +18,12 @@ struct tRequest {
   std::string URL;
   std::string Path;
   std::string Query;
-  std::string Received;   // the raw request as dispatched: line, header, blank line, the body so far
-  std::string RemoteAddr; // the peer's address in dotted form
+  // The raw request as dispatched: line, header, blank line and the body, or its first part when the body is
+  // larger than what is held whole; never a byte past the declared body.
+  std::string Received;
+  size_t HeaderLength = 0; // of Received: the request line, header and blank line
+  uint32_t BodyLength = 0; // as declared by Content-Length; 0 without
+  std::string RemoteAddr;  // the peer's address in dotted form
   sockaddr_in PeerSockAddr{};
   bool SendConnectionClose = false; // the client did not ask to close: say that the server will
   // The listener's settings, shared so that they outlive the listener while the connection runs.
@@ -37,8 +41,8 @@ public:
   virtual ~tConnection() = default;
 
   virtual const tRequest& Request() const = 0;
-  // The bytes that arrived after the request was dispatched and were not taken yet. Taking them lets
-  // reading go on where it waited.
+  // The body's bytes that arrived after the request was dispatched and were not taken yet; bytes past the
+  // declared body are dropped as they arrive. Taking them lets reading go on where it waited.
   virtual std::string TakeLaterBytes() = 0;
   // Dropped when the connection is down.
   virtual void QueueReply(const std::string& text) = 0;

@@ -7,8 +7,6 @@
 
 namespace {
 
-const std::string_view kBlankLine = "\r\n\r\n";
-
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -69,21 +67,6 @@ tDeclaredLength DeclaredLength(std::string_view header) {
   result.Present = value.has_value();
   if (result.Present)
     result.Value = LengthValue(*value);
-  return result;
-}
-
-tHeaderCheck HeaderComplete(const std::string& text, bool acceptWithoutLength) {
-  tHeaderCheck result;
-  const size_t blankPos = text.find(kBlankLine);
-  if (blankPos == std::string::npos)
-    return result;
-  const tDeclaredLength declared = DeclaredLength(std::string_view(text).substr(0, blankPos));
-  result.ContentLength = declared.Value;
-  result.LengthUnusable = declared.Present && declared.Value < 0;
-  if (declared.Value >= 0)
-    result.Complete = text.size() - blankPos - kBlankLine.size() >= static_cast<uint64_t>(declared.Value);
-  else if (!declared.Present)
-    result.Complete = acceptWithoutLength;
   return result;
 }
 

@@ -1,4 +1,4 @@
-// HTTP helpers shared by the connection code: request completeness, the request line, header values,
+// HTTP helpers shared by the connection code: the request line, header fields, the declared body length,
 // addresses.
 #pragma once
 
@@ -8,14 +8,6 @@
 #include <string_view>
 #include <vector>
 
-// What HeaderComplete found: whether the request (header and declared body) is all there, the declared body
-// length (-1 when none), and whether a Content-Length line stood there without a usable number.
-struct tHeaderCheck {
-  bool Complete = false;
-  int64_t ContentLength = -1;
-  bool LengthUnusable = false;
-};
-
 // The body length a request header declares: the first header field named Content-Length (HeaderField's
 // rule), whose value must be decimal digits and nothing else.
 struct tDeclaredLength {
@@ -23,11 +15,6 @@ struct tDeclaredLength {
   int64_t Value = -1;   // its number (a huge one held as the largest int64_t); -1 when it holds no number
 };
 tDeclaredLength DeclaredLength(std::string_view header);
-
-// Decides whether the bytes received so far form a complete request. Only a Content-Length header field
-// counts, so the name elsewhere (a path, a query, another header, the body) changes nothing. With
-// acceptWithoutLength a request without such a line is complete at its blank line.
-tHeaderCheck HeaderComplete(const std::string& text, bool acceptWithoutLength);
 
 // The four parts of a request line; Path and Query split URL at its first "?".
 struct tRequestLine {

@@ -35,6 +35,7 @@ tWSHandler::~tWSHandler() {
 
 void tWSHandler::TakeSocket(SOCKET handle, tWSListener& listener) {
   Listener = &listener;
+  Reader = tRequestReader(listener.Settings->MaxBodySize);
   Dispatched.Settings = listener.Settings;
   Dispatched.Libraries = listener.Libraries;
   NoteProgress();
@@ -84,9 +85,16 @@ void tWSHandler::DispatchRequest() {
   Dispatched.URL = line.URL;
   Dispatched.Path = line.Path;
   Dispatched.Query = line.Query;
+  Dispatched.HeaderLength = Reader.HeaderLength;
+  Dispatched.BodyLength = Reader.BodyLength;
   {
     std::lock_guard<std::mutex> lock(ReceivedLock);
     Dispatched.Received.swap(Received);
+    // What followed the declared body is nobody's: dropped, as is every later byte past it.
+    const size_t requestEnd = Reader.HeaderLength + Reader.BodyLength;
+    if (Dispatched.Received.size() > requestEnd)
+      Dispatched.Received.resize(requestEnd);
+    BodyLeft = requestEnd - Dispatched.Received.size();
   }
   Dispatched.SendConnectionClose = UpperCase(Dispatched.Header("Connection")) != "CLOSE";
 
@@ -225,10 +233,13 @@ bool tWSHandler::TakeReceived(const char* bytes, size_t count) {
     Received.append(bytes, count);
     return false;
   }
-  // Without a producer (an error reply, a refusal) or once the exchange is over, nothing takes them: dropped.
-  if (!Producer || (Phase != phProducing && Phase != phSending))
+  // Without a producer (an error reply, a refusal) or once the exchange is over, nothing takes them: dropped;
+  // and so is whatever follows the declared body.
+  const size_t taken = static_cast<size_t>(std::min<uint64_t>(count, BodyLeft));
+  BodyLeft -= taken;
+  if (!Producer || (Phase != phProducing && Phase != phSending) || taken == 0)
     return false;
-  Later.append(bytes, count);
+  Later.append(bytes, taken);
   return true;
 }
 

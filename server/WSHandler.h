@@ -108,9 +108,11 @@ private:
   tRequestReader Reader;              // main thread only
   std::unique_ptr<char[]> ReadBuffer; // main thread only
   bool PeerHalfClosed = false;        // main thread only: the peer's sending side ended before the reply
-  mutable std::mutex ReceivedLock;    // guards Received, Later and ReadingPaused (main thread and worker)
+  // Guards Received, Later, BodyLeft and ReadingPaused (main thread and worker).
+  mutable std::mutex ReceivedLock;
   std::string Received;               // what arrived until dispatch
-  std::string Later;                  // bytes after dispatch that the producer has not taken yet
+  std::string Later;                  // body bytes after dispatch that the producer has not taken yet
+  uint64_t BodyLeft = 0;              // body bytes still to arrive after dispatch
   bool ReadingPaused = false;         // Later is full: the socket is not read until the producer takes it
   std::atomic<DWORD> LastProgress{0}; // GetTickCount of the last progress
   std::atomic<size_t> BytesRead{0};

@@ -4,11 +4,6 @@
 
 namespace {
 
-TEST(HeaderComplete, NeedsALengthUnlessTheCallerAcceptsNone) {
-  EXPECT_FALSE(HeaderComplete("GET / HTTP/1.0\r\n\r\n", false).Complete);
-  EXPECT_TRUE(HeaderComplete("POST / HTTP/1.0\r\nContent-Length: 1\r\n\r\nx", false).Complete);
-}
-
 // Method|URL|Path|Query|Version.
 TEST(ParseRequestLine, SplitsMethodTargetAndVersion) {
   struct Case {
