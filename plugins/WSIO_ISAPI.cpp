@@ -27,9 +27,7 @@ void tWSIO_ISAPI::WaitInLine() {
 }
 
 DWORD tWSIO_ISAPI::Timeout() const {
-  const auto& settings = Handler.Request().Settings;
-  return settings && settings->ConnectTimeout >= 0 ? static_cast<DWORD>(settings->ConnectTimeout)
-                                                   : tWSHThread::kDefaultTimeoutMs;
+  return Handler.Request().ConnectTimeoutMs();
 }
 
 DWORD tWSIO_ISAPI::Poll() {

@@ -6,10 +6,14 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "server/BodyStream.h"
 #include "server/HTTPTools.h"
 #include "settings/ListenerData.h"
 
 class tLibraryCache;
+
+// The ConnectTimeout used where the setting is negative.
+inline constexpr int32_t kDefaultConnectTimeoutMs = 10000;
 
 // The dispatched request: filled before its producer exists, read-only afterwards, so any thread may read it.
 struct tRequest {
@@ -31,11 +35,17 @@ struct tRequest {
   // The listener's plug-in libraries; shared for the same reason.
   std::shared_ptr<tLibraryCache> Libraries;
 
-  // The value of the first header line of that name, ignoring case; "" when none.
+  // The value of the header field of that name, ignoring case; "" when none.
   std::string Header(std::string_view name) const { return HeaderValue(Received, name); }
+  // The listener's ConnectTimeout in milliseconds.
+  DWORD ConnectTimeoutMs() const {
+    const int32_t timeout = Settings ? Settings->ConnectTimeout : kDefaultConnectTimeoutMs;
+    return static_cast<DWORD>(timeout < 0 ? kDefaultConnectTimeoutMs : timeout);
+  }
 };
 
-// Every operation may be called from any thread: plug-ins answer from threads of their own.
+// Every operation may be called from any thread, and none waits for the main thread: plug-ins answer from
+// threads of their own.
 class tConnection {
 public:
   virtual ~tConnection() = default;
@@ -44,13 +54,21 @@ public:
   // The body's bytes that arrived after the request was dispatched and were not taken yet; bytes past the
   // declared body are dropped as they arrive. Taking them lets reading go on where it waited.
   virtual std::string TakeLaterBytes() = 0;
-  // Dropped when the connection is down.
-  virtual void QueueReply(const std::string& text) = 0;
+  // The same bytes read as a stream: up to size of them, waiting at most timeoutMs for the first.
+  virtual tBodyRead ReadBody(void* buffer, size_t size, DWORD timeoutMs) = 0;
+  // Queued behind everything queued before. Waits while the connection's queue is full; false (and dropped)
+  // when the connection is down or ends meanwhile, or when its client took nothing for the time-out, which
+  // ends the connection.
+  virtual bool QueueReply(const std::string& text) = 0;
   // length bytes of an open file from its start; the connection owns the handle from here on (closed when
   // the connection is down).
-  virtual void QueueFile(HANDLE file, uint64_t length) = 0;
-  // The reply is complete: once it is out, the connection ends.
+  virtual bool QueueFile(HANDLE file, uint64_t length) = 0;
+  // The reply is complete: once what was queued before is out, the connection ends.
   virtual void MarkResponseComplete() = 0;
+  // The client is still connected.
+  virtual bool IsConnected() const = 0;
+  // Ends the connection at once: what is still queued is dropped.
+  virtual void CutOff() = 0;
   // The producer has work for its worker: its Poll runs soon.
   virtual void WakeWorker() = 0;
 };

@@ -125,8 +125,8 @@ void tWSIOBase::ConnectionLost() {
 
 void tWSIOBase::HandleData(const std::string&) {}
 
-void tWSIOBase::SendReply(const std::string& text) {
-  Handler.QueueReply(text);
+bool tWSIOBase::SendReply(const std::string& text) {
+  return Handler.QueueReply(text);
 }
 
 std::string tWSIOBase::StatusHeaders(int32_t code) const {

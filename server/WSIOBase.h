@@ -49,7 +49,8 @@ public:
 
   // The handler reports that the socket has left the connected state; may come on any thread.
   virtual void ConnectionLost();
-  // The first call carries the whole raw request; later calls carry only bytes that arrived after it.
+  // The first call carries the raw request with its body, or the body's first part; later calls carry only
+  // body bytes that arrived after it.
   virtual void HandleData(const std::string& text);
   // The worker's pass while the request is open: work the producer left for its worker. Returns the longest
   // wait before the next pass.
@@ -57,16 +58,20 @@ public:
   // On the worker, once the producer's work is over (the reply is out, or the connection is lost), before
   // the connection is torn down: afterwards no plug-in call may reach this producer.
   virtual void ConnectionEnding();
-  // Served by a plug-in library: the worker lets go of it as soon as the reply is out.
+  // Served by a plug-in library: its calls run on the worker, which lets go of it as soon as the reply is
+  // out.
   virtual bool UsesPlugin() const { return false; }
+  // Reads the body's later bytes from the connection itself: the worker does not hand them over.
+  virtual bool ReadsBodyItself() const { return false; }
 
   template <class tProducer>
   static std::unique_ptr<tWSIOBase> Create(tConnection& handler, const tVDirData& vdir) {
     return std::make_unique<tProducer>(handler, vdir);
   }
 
-  // Queues text on the connection; dropped silently when the connection is no longer up.
-  void SendReply(const std::string& text);
+  // Queues text on the connection, waiting while its queue is full; false, and dropped, when the connection
+  // is no longer up.
+  bool SendReply(const std::string& text);
   std::string StatusHeaders(int32_t code) const;
   static std::string ContentLengthHeader(int64_t length);
   // The value after "=" of the first option line whose name matches, ignoring case; "" when none does.

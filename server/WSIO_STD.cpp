@@ -69,7 +69,8 @@ void tWSIO_STD::Serve() {
   if (size > kSmallFileBytes) {
     SendReply(StatusHeaders(200) + ContentTypeHeader(ExtensionOf(fileName)) +
               ContentLengthHeader(static_cast<int64_t>(size)) + "\r\n");
-    return Handler.QueueFile(file, size);
+    Handler.QueueFile(file, size);
+    return;
   }
   // An empty file is answered as a missing one; one that shrank since its size was taken sends what it had.
   const std::string body = ReadOpenFile(file, size);

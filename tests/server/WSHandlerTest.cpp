@@ -43,7 +43,7 @@ protected:
     settings->VDirs[settings->VDirCount++] = {"VD1", Site.Path(), "/", vkStatic, "", ""};
     Listener.Configure(*settings);
     Probe.Listener.OnSessionAvailable = [this](TCustomWSocket& socket, WORD) {
-      Handler = tWSHandler::Create<tWSHandler>(&TThread::Synchronize);
+      Handler = tWSHandler::Create<tWSHandler>();
       Handler->TakeSocket(socket.Accept(), Listener);
     };
   }
