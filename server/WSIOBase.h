@@ -82,9 +82,17 @@ public:
   // cache (or finds it there) and runs it for this request; otherwise answers with the error reply.
   tLoadedLibrary* LoadPlugin(const std::string& folderOption, const std::string& extensionOption,
                              tLibraryClass libraryClass, const std::string& text);
-  // The file a request path names for a plug-in directory, before the default extension is tried; "" when
-  // the path is refused as the static producer refuses it.
-  std::string PluginFileName(const std::string& folderOption) const;
+  // The plug-in file a request path names below the folder option, and how the path splits around it: the
+  // first segments of the path after VirtualPath that name a file, as they are or with the default
+  // extension, are the plug-in's; what follows is its path info.
+  struct tPluginTarget {
+    std::string FileName;   // the file; where none was found, the name the whole path gives; "" when refused
+    bool Found = false;     // FileName is a file
+    std::string ScriptName; // the request's Path up to and with the segment that named the file
+    std::string PathInfo;   // the rest of the Path, from its separator on; "" when the file ends the path
+  };
+  // A path is refused as the static producer refuses it (a ".." segment or a NUL byte).
+  tPluginTarget FindPlugin(const std::string& folderOption, const std::string& extensionOption) const;
   // Another use of the library LoadPlugin found, for work that may outlive this request.
   tLibraryCache::tLease ShareLibrary() const { return LibraryLease.Share(); }
 
@@ -93,8 +101,9 @@ public:
   const tVDirData VDir;
   const std::vector<std::string> Options;
   // The plug-in library serving this request, set by LoadPlugin; LibraryLease keeps it loaded until the
-  // connection ends. Written by the thread of the first HandleData, before any plug-in call.
+  // connection ends. Written by the thread of the first HandleData, before any plug-in call, as is Target.
   tLoadedLibrary* Library = nullptr;
+  tPluginTarget Target;
 
 protected:
   // Runs as Finish begins, before the reply is marked complete: the library learns it once.
