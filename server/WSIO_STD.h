@@ -1,6 +1,7 @@
 // Serves files below a virtual directory's base folder.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "server/WSIOBase.h"
@@ -25,6 +26,18 @@ public:
                                  const std::string& defFile);
   // The text from the last "." of the name on, unless a "\" or ":" follows it; "" without one.
   static std::string ExtensionOf(const std::string& fileName);
+
+  // What a URL names through the listener's directories: the directory whose VirtualPath is its longest
+  // prefix, and the path the static producer would map it to below that directory's base folder, with the
+  // URL's letter case and the base folder's kind of separator kept; nullopt when no directory matches or the
+  // path would leave the base.
+  struct tMappedUrl {
+    std::string Path;
+    int32_t VDirIndex = -1;
+    size_t MatchedUrl = 0;  // the length of the directory's VirtualPath
+    size_t MatchedPath = 0; // the length of Path's part that VirtualPath maps to
+  };
+  static std::optional<tMappedUrl> MapUrl(const tListenerData& settings, const std::string& url);
 
 private:
   void Serve();
