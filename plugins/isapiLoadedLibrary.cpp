@@ -34,6 +34,10 @@ tisapiLoadedLibrary::tisapiLoadedLibrary(tWSIOBase& /*producer*/, const std::str
 }
 
 tisapiLoadedLibrary::~tisapiLoadedLibrary() {
+  TerminateOnce();
+}
+
+void tisapiLoadedLibrary::Terminate() {
   if (ModuleHandle != nullptr && TerminateExtension != nullptr)
     TerminateExtension(HSE_TERM_MUST_UNLOAD);
 }
@@ -76,6 +80,12 @@ void tisapiLoadedLibrary::Call(tisapiSession& session, tWSIOBase& producer) {
   {
     std::lock_guard<std::mutex> lock(Lock);
     session.Started = true;
+  }
+  const tEntryCall call(*this);
+  if (!call.Allowed()) {
+    // The server is stopping, and the extension was told to unload.
+    producer.SendReply(producer.StatusHeaders(503) + "\r\n");
+    return producer.Finish();
   }
   const DWORD result = HttpExtensionProc(&session.Ecb);
   switch (result) {

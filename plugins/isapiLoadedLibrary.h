@@ -20,7 +20,7 @@ public:
   static constexpr uint32_t kDefaultConcurrency = 16;
 
   tisapiLoadedLibrary(tWSIOBase& producer, const std::string& fileName);
-  // TerminateExtension(HSE_TERM_MUST_UNLOAD), then the unload.
+  // TerminateExtension(HSE_TERM_MUST_UNLOAD) unless it ran already, then the unload.
   ~tisapiLoadedLibrary() override;
 
   // Gives the producer's request its session, and the extension to it at once when a place is free;
@@ -44,6 +44,9 @@ public:
   PFN_GETEXTENSIONVERSION GetExtensionVersion = nullptr;
   PFN_HTTPEXTENSIONPROC HttpExtensionProc = nullptr;
   PFN_TERMINATEEXTENSION TerminateExtension = nullptr;
+
+protected:
+  void Terminate() override;
 
 private:
   bool Enter(const std::shared_ptr<tisapiSession>& session);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "plugins/isapiCallbacks.h"
+#include "plugins/isapiLoadedLibrary.h"
 #include "server/WSIOBase.h"
 #include "server/WSIO_STD.h"
 #include "socket/WinsockAPI.h"
@@ -168,8 +169,11 @@ void tisapiSession::FailAsync() {
     Complete(op, 0, ERROR_NETNAME_DELETED);
 }
 
+// Not once the extension was told to unload.
 void tisapiSession::Complete(const tAsyncOp& op, DWORD bytes, DWORD error) {
-  op.Completion(&Ecb, op.Context, bytes, error);
+  const tLoadedLibrary::tEntryCall call(Library);
+  if (call.Allowed())
+    op.Completion(&Ecb, op.Context, bytes, error);
 }
 
 tisapiSession::tOutcome tisapiSession::Perform(const tAsyncOp& op, tWSIOBase& producer) {

@@ -5,12 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/rtl/thread.h"
 #include "settings/CoreAPITools.h"
 
 namespace {
-
-constexpr auto kUnloadPollInterval = std::chrono::milliseconds(20);
 
 // Libraries still in use when their cache went: loaded for good, and held here, never destroyed.
 struct tKeptLibraries {
@@ -106,14 +103,15 @@ size_t tLibraryCache::UnloadAll(DWORD timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock<std::mutex> lock(Lock);
   Closed = true;
-  while (InUse() && std::chrono::steady_clock::now() < deadline) {
-    Idle.wait_for(lock, kUnloadPollInterval);
-    if (TThread::IsMainThread()) {
-      lock.unlock();
-      TThread::CheckSynchronize();
-      lock.lock();
-    }
-  }
+  // Every library hears that it must unload as soon as no call into it runs, in the order they were
+  // loaded, whatever requests it still holds: their ends may wait for it. Without the lock: a termination
+  // entry may take its time, and nothing enters the list once it is closed.
+  lock.unlock();
+  for (tEntry& entry : Entries)
+    entry.Library->TerminateWhenIdle(deadline);
+  lock.lock();
+  // Then it goes once nothing uses it any more.
+  Idle.wait_until(lock, deadline, [this] { return !InUse(); });
   std::list<tEntry> idle;
   for (auto entry = Entries.begin(); entry != Entries.end();) {
     auto next = std::next(entry);
@@ -122,7 +120,6 @@ size_t tLibraryCache::UnloadAll(DWORD timeoutMs) {
     entry = next;
   }
   const size_t leftLoaded = Abandoned.size();
-  // Unloaded without the lock: a plug-in's termination entry may take its time.
   lock.unlock();
   for (tEntry& entry : idle)
     entry.Library.reset();

@@ -8,6 +8,7 @@
 #include "server/WSIO_STD.h"
 #include "settings/CoreAPITools.h"
 #include "tests/support/PluginRequest.h"
+#include "tests/support/Wait.h"
 
 using namespace kwstest;
 
@@ -329,16 +330,23 @@ TEST_F(Isapi, ARequestWhoseClientWentAnswersAsGoneUntilItIsDoneWithThenItsHandle
   EXPECT_STREQ(report, "variable=0/87 write=0/87 read=0/87:0 done=0/87");
 }
 
-// Unloading waits a bounded time: an extension still in a session then stays loaded, untold.
-TEST_F(Isapi, AtUnloadAnIdleExtensionIsToldToUnloadAndOneStillInUseStaysLoaded) {
+// Unloading tells every extension to unload once no call into it runs, a pending request or not; a call in
+// progress is waited for, within the time given. One still holding a request stays loaded.
+TEST_F(Isapi, AtUnloadEveryExtensionIsToldOnceNoCallIntoItRunsAndOneStillInUseStaysLoaded) {
   auto callKept = TestPluginEntry<void (*)(char*, int)>(kLibrary, "TestIsapiCallKept");
   tPluginMarker marker;
   tExchange("GET /p/TestIsapiRefused HTTP/1.0\r\n\r\n", kIsapiDir, Cache);
-  tExchange(Get("keep"), kIsapiDir, Cache);
-  EXPECT_EQ(Cache->UnloadAll(50), 1u);
-  EXPECT_EQ(marker.Text(), "TerminateExtension 2\n");
+  tExchange kept(Get("keep"), kIsapiDir, Cache);
+  std::thread sleeper(
+      [this] { tExchange(Get("sleep=300&note", "", "TestIsapiThreads"), kIsapiDir, Cache, Setup); });
+  ASSERT_TRUE(WaitUntil([&] { return marker.Text() == "entry begins\n"; }, 10s, tPump::None));
+  EXPECT_EQ(Cache->UnloadAll(1000), 1u);
+  sleeper.join();
+  EXPECT_EQ(marker.Text(),
+            "entry begins\nTerminateExtension 2\nTerminateExtension 2\nentry ends\nTerminateExtension 2\n");
   char report[200];
   callKept(report, sizeof report);
+  EXPECT_STREQ(report, "variable=1/0 write=1/0 read=1/0:0 done=1/0");
 }
 
 } // namespace

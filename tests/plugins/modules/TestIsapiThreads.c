@@ -89,7 +89,12 @@ static DWORD Serve(EXTENSION_CONTROL_BLOCK* ecb) {
     return HSE_STATUS_SUCCESS;
   }
   if (sscanf(query, "sleep=%u", &delay) == 1) {
+    const int noted = strstr(query, "&note") != NULL;
+    if (noted)
+      Note("entry begins\n");
     SamplePause(delay);
+    if (noted)
+      Note("entry ends\n");
     Header(ecb);
     Write(ecb, "slept");
     return HSE_STATUS_SUCCESS;
