@@ -19,10 +19,12 @@ constexpr int kReadBufferSize = 64 * 1024;
 
 } // namespace
 
+// Work for the socket is handed to the main thread as a queued call, not a window message: the calls still
+// run while the main thread waits at shutdown for plug-ins to finish, so their replies still go out.
 tWSHandler::tWSHandler()
     : Body(kMaxLaterBytes,
            [this](bool reading) { ReadEvents(reading ? kSessionEvents : kSessionEvents & ~FD_READ); }),
-      Reply(kMaxQueuedReplyBytes, [this] { Post(kMsgReplyQueued); }) {
+      Reply(kMaxQueuedReplyBytes, [this] { OnMainThread(&tWSHandler::SendQueuedReply); }) {
   // Replies are files: blocks this large cost one system call per block instead of one per Ethernet frame.
   SendBlockSize = kReplyBlockSize;
   WakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -133,17 +135,19 @@ int32_t tWSHandler::ChooseVDir(const tListenerData& settings, const std::string&
   return FindLongestPrefix(UpperCase(path), prefixes);
 }
 
-void tWSHandler::DispatchSocketMessage(TMessage& message) {
-  if (message.Msg != kMsgReplyQueued && message.Msg != kMsgCutOff)
-    return TWSocket::DispatchSocketMessage(message);
-  try {
-    if (message.Msg == kMsgReplyQueued)
-      SendQueuedReply();
-    else if (IsConnected())
-      Abort();
-  } catch (Exception& e) {
-    HandleBgException(e);
-  }
+// The main thread flushes right after it queues, so it needs no call of its own. A call is queued only by a
+// thread that has the connection (its worker, or a plug-in's call the worker waits for before the connection
+// ends), so it runs before the handler is destroyed, which is queued after it.
+void tWSHandler::OnMainThread(void (tWSHandler::*step)()) {
+  if (TThread::IsMainThread())
+    return;
+  TThread::Queue([this, step] {
+    try {
+      (this->*step)();
+    } catch (Exception& e) {
+      HandleBgException(e);
+    }
+  });
 }
 
 bool tWSHandler::QueueReply(const std::string& text) {
@@ -225,17 +229,21 @@ tBodyRead tWSHandler::ReadBody(void* buffer, size_t size, DWORD timeoutMs) {
 void tWSHandler::CutOff() {
   CutOffFlag = true;
   EndExchange();
-  Post(kMsgCutOff);
+  if (TThread::IsMainThread())
+    AbortIfConnected();
+  else
+    OnMainThread(&tWSHandler::AbortIfConnected);
   Wake();
+}
+
+void tWSHandler::AbortIfConnected() {
+  if (IsConnected())
+    Abort();
 }
 
 void tWSHandler::EndExchange() {
   Reply.Close();
   Body.End(true);
-}
-
-void tWSHandler::Post(UINT message) {
-  PostMessageA(WindowHandle(), message, 0, 0);
 }
 
 // Main thread: the reply is complete; it ends once it is out. The body's rest is read past from now on.

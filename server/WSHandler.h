@@ -56,7 +56,6 @@ public:
   // The directory whose VirtualPath is the longest prefix of the path as it stands (an absolute target
   // with its scheme and host), ignoring case; -1 for none.
   static int32_t ChooseVDir(const tListenerData& settings, const std::string& path);
-  void DispatchSocketMessage(TMessage& message) override;
 
   // What producers see; from any thread.
   const tRequest& Request() const override { return Dispatched; }
@@ -100,9 +99,6 @@ public:
   static constexpr size_t kMaxSocketBlocks = 4;
   // A reader is never cut off sooner than this, whatever the ConnectTimeout.
   static constexpr DWORD kMinProgressWaitMs = 1000;
-  // Posted to the own window: the reply queue has work; a producer asked to end the connection.
-  static constexpr UINT kMsgReplyQueued = WM_USER + 101;
-  static constexpr UINT kMsgCutOff = WM_USER + 102;
 
 protected:
   bool FireDataAvailable(WORD error) override;
@@ -124,7 +120,9 @@ private:
   // it is all there.
   void SendQueuedReply();
   bool Queue(tReplyQueue::tPiece& piece);
-  void Post(UINT message);
+  // Runs the step on the main thread later, when called from another thread.
+  void OnMainThread(void (tWSHandler::*step)());
+  void AbortIfConnected();
   // Keeps the bytes; true when they are later bytes for the producer.
   bool TakeReceived(const char* bytes, size_t count);
   bool WaitForProducer();
