@@ -66,7 +66,8 @@ std::string PathBelow(const std::string& url, const std::string& basePath) {
 
 } // namespace
 
-std::optional<tWSIO_STD::tMappedUrl> tWSIO_STD::MapUrl(const tListenerData& settings, const std::string& url) {
+std::optional<tWSIO_STD::tMappedUrl> tWSIO_STD::MapUrl(const tListenerData& settings,
+                                                       const std::string& url) {
   if (LeavesFolder(url))
     return std::nullopt;
   const int32_t chosen = tWSHandler::ChooseVDir(settings, url);
