@@ -122,8 +122,12 @@ TEST(WSHandler, HandsTheProducerEveryByteOfTheDeclaredBodyAndNothingAfterIt) {
     client.ShutdownSending();
   });
   std::string reply = "(none)";
-  std::thread reader([&] { reply = client.ReadToEnd(std::chrono::seconds(30)); });
-  EXPECT_TRUE(kwstest::WaitUntil([&] { return client.Closed || client.Reset; }, std::chrono::seconds(30)));
+  std::atomic<bool> ended{false};
+  std::thread reader([&] {
+    reply = client.ReadToEnd(std::chrono::seconds(30));
+    ended = true;
+  });
+  EXPECT_TRUE(kwstest::WaitUntil([&] { return ended.load(); }, std::chrono::seconds(30)));
   sender.join();
   reader.join();
   EXPECT_EQ(reply, "");
