@@ -86,6 +86,14 @@ TEST_F(PluginReplies, PythonReadsEverySamplePluginsReply) {
     EXPECT_TRUE(python.starts_with("200|")) << c.Path << ": " << python;
     EXPECT_NE(python.find(c.Expected), std::string::npos) << c.Path << ": " << python;
   }
+  // A body too large to come whole with the request, and a redirect.
+  EXPECT_NE(Exchange("POST /isapi/isapi_upload HTTP/1.0\r\nContent-Length: 3000000\r\n\r\n" +
+                     std::string(3000000, 'u'))
+                .find("200 OK\r\n"),
+            std::string::npos);
+  const std::string redirect = Exchange("GET /isapi/isapi_hello?redirect HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(redirect.starts_with("HTTP/1.0 302 Found\r\n")) << redirect;
+  EXPECT_NE(redirect.find("\r\nLocation: /isapi/isapi_hello?redirected\r\n"), std::string::npos) << redirect;
 }
 
 // A busy extension serves one request after the other; a request whose client left while the extension
