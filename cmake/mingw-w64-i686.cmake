@@ -13,4 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Wine's 32-bit loader, by its own name: the "wine" command falls back to wine64 when it is missing, which
+# runs a 32-bit program as a silent exit 0.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

@@ -58,10 +58,10 @@ TEST(SocketResolution, TurnsNamesAndNumbersIntoNumbersOrRaisesTheExactMessage) {
       {[] { return WSocketResolveProto("tcp"); }, "6"},
       {[] { return WSocketResolveProto(""); }, "WSocketResolveProto: Invalid Protocol."},
   };
-  for (const auto& [resolve, expected] : cases) {
+  for (const auto& testCase : cases) {
     std::string result;
-    const std::string raised = RaisedMessage([&] { result = std::to_string(resolve()); });
-    EXPECT_EQ(result.empty() ? raised : result, expected);
+    const std::string raised = RaisedMessage([&] { result = std::to_string(testCase.first()); });
+    EXPECT_EQ(result.empty() ? raised : result, testCase.second);
   }
 }
 

@@ -1,6 +1,7 @@
 // The Windows build of the program under Wine, watched from Linux over loopback: the replies the Linux build
 // gives, the plug-in DLLs, and the service under Wine's service manager. KWS_WINDOWS_BUILD names the folder
-// of that build; Wine's settings (prefix, debug channels) come from the environment.
+// of that build and KWS_WINE the Wine loader that runs it (default "wine"); Wine's settings (prefix, debug
+// channels) come from the environment.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,12 @@ namespace {
 
 constexpr const char* kServiceName = "kwsService1";
 
+// The loader of the build's own width: the "wine" command would pick the 32-bit one where it is installed.
+std::string WineLoader() {
+  const char* loader = std::getenv("KWS_WINE");
+  return loader != nullptr ? loader : "wine";
+}
+
 std::filesystem::path WindowsBuild() {
   const char* folder = std::getenv("KWS_WINDOWS_BUILD");
   return folder != nullptr ? folder : "";
@@ -27,7 +34,6 @@ std::string WindowsPath(const std::string& path) {
   return windows;
 }
 
-// Its output goes through a file: the helper processes a first call starts keep a pipe open for good.
 // Its output goes through a file: the helper processes a first call starts would hold a pipe open for good.
 std::pair<std::string, int> Wine(const std::string& command, const std::string& folder = ".") {
   const TempFolder output;
@@ -78,7 +84,7 @@ protected:
   }
 
   WindowsProgram() : Port(FreeLoopbackPort()), Program(std::nullopt, Exe()) {
-    Program.SetLauncher({"timeout", "300", "wine"});
+    Program.SetLauncher({"timeout", "300", WineLoader()});
     Program.Folder().WriteFile("KestruneWebServer.Ini", Settings(Port, Program.Folder()));
     const char* const pathsAndContents[] = {"site/hello.txt", "hello world\n",        "site/index.htm",
                                             "<p>index</p>",   "site/Docs/ReadMe.Txt", "mixed case\n"};
