@@ -60,7 +60,7 @@ EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
   static char header[] = "Content-Type: text/plain\r\n\r\n";
   const char* query = ecb->lpszQueryString;
   unsigned code;
-  DWORD room;
+  unsigned room;
   char url[300];
   if (strcmp(query, "header") == 0) {
     ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, status, NULL, (LPDWORD)header);
