@@ -71,6 +71,7 @@ tisapiSession::tisapiSession(tWSIOBase& producer, tisapiLoadedLibrary& library, 
   const tRequest& request = producer.Handler.Request();
   FirstPart = request.Received.substr(std::min(request.HeaderLength, request.Received.size()));
   RequestCopy.Received.resize(std::min(request.HeaderLength, request.Received.size()));
+  RequestCopy.Received.shrink_to_fit();
   ScriptName = producer.Target.ScriptName;
   PathInfo = producer.Target.PathInfo;
   if (!PathInfo.empty() && request.Settings)
