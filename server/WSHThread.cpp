@@ -35,17 +35,19 @@ void tWSHThread::Execute() {
   }
   // The socket belongs to the main thread: it is closed and destroyed there, so no notification can reach it
   // afterwards. The worker does not wait for that.
-  std::shared_ptr<tWSHandler> handler = std::move(Handler);
-  TThread::Queue([handler, alive = ListenerAlive]() mutable {
-    try {
-      handler->Close();
-    } catch (const std::exception&) {
-      // By design: a failing close still ends this connection; the handler goes and the listener re-arms.
-    }
-    handler.reset();
-    if (*alive != nullptr)
-      (*alive)->ConnectionEnded();
-  });
+  // The queued call holds the only reference: a copy left here could be the last one, if the main thread ran
+  // the call before this thread returned, and the handler would go on this thread.
+  TThread::Queue(
+      [handler = std::shared_ptr<tWSHandler>(std::move(Handler)), alive = ListenerAlive]() mutable {
+        try {
+          handler->Close();
+        } catch (const std::exception&) {
+          // By design: a failing close still ends this connection; the handler goes and the listener re-arms.
+        }
+        handler.reset();
+        if (*alive != nullptr)
+          (*alive)->ConnectionEnded();
+      });
 }
 
 void tWSHThread::Serve() {
