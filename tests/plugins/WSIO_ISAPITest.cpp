@@ -135,8 +135,8 @@ TEST_F(Isapi, ServerVariablesCannotBeForgedAndHeadersAreReadOnlyByHttpNames) {
   }
 }
 
-// Results 1, 2 and 4 end the request (3 keeps it open: see the requests kept below); an error before any reply
-// gets a 500, an unknown result the error text.
+// Results 1, 2 and 4 end the request (3 keeps it open: see the requests kept below); an error before any
+// reply gets a 500, an unknown result the error text.
 TEST_F(Isapi, ResultsEndTheRequestAsPublishedAndAnErrorWithoutReplyGets500) {
   const std::string errorText = "\r\nTHERE WAS AN ERROR WHILE HANDLING ISAPI PLUGIN :(";
   struct Case {
