@@ -186,6 +186,36 @@ TEST_F(PluginReplies, ALargeUploadIsReadWithReadClientInBoundedMemory) {
 #endif
 }
 
+// A reply written faster than the client takes it waits in the connection's bounded queue, not in memory.
+TEST_F(PluginReplies, AReplyWrittenFasterThanTheClientReadsStaysInBoundedMemory) {
+#ifdef KWS_SANITIZER_BUILD
+  const size_t mebibytes = 8;
+#else
+  const size_t mebibytes = 64;
+#endif
+  EXPECT_NE(Exchange("GET /hello.txt HTTP/1.0\r\n\r\n"), "");
+  const long before = PeakResidentKiB(Program.Pid());
+  tLoopbackPeer client;
+  client.SetReceiveBuffer(16 * 1024);
+  ASSERT_TRUE(client.Connect(static_cast<uint16_t>(Port)));
+  ASSERT_TRUE(
+      client.Send("GET /tisapi/TestIsapiIo?flood=" + std::to_string(mebibytes) + " HTTP/1.0\r\n\r\n"));
+  // Slowly at first, as a client on a slow link, while the extension writes as fast as it is let.
+  size_t received = 0;
+  for (std::string more; !(more = client.ReadSome(16 * 1024, 10s)).empty();) {
+    received += more.size();
+    if (received < 2 * 1024 * 1024)
+      std::this_thread::sleep_for(1ms);
+  }
+  const std::string head = "HTTP/1.0 200 OK\r\n" + std::string(kFixedHeaders) + "Connection: Close\r\n\r\n";
+  EXPECT_EQ(received, head.size() + (mebibytes << 20));
+  const long grown = PeakResidentKiB(Program.Pid()) - before;
+  std::cout << "peak resident memory grew by " << grown << " KiB over a " << mebibytes << " MiB reply\n";
+#ifndef KWS_SANITIZER_BUILD
+  EXPECT_LT(grown, 8 * 1024);
+#endif
+}
+
 // An extension that asks to keep the connection ends its request all the same; a client that leaves in the
 // middle of its body ends its ReadClient; a chunked body never reaches an extension. Each time, the next
 // request to the extension is served.

@@ -1,7 +1,8 @@
 /* An extension for the host's tests of reading the body and of asynchronous operations: the query names
-   the operation. "upload" reads the whole body with ReadClient; "read" does the same with ASYNC_READ_CLIENT;
-   "write" writes asynchronously; "transmit" sends a file of the site with TRANSMIT_FILE. Each answers with
-   what it counted, and ends the session from its completion function. */
+   the operation. "flood=N" writes N MiB as fast as it can; "upload" reads the whole body with ReadClient;
+   "read" does the same with ASYNC_READ_CLIENT; "write" writes asynchronously; "transmit" sends a file of the
+   site with TRANSMIT_FILE. Each answers with what it counted, and ends the session from its completion
+   function. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -136,6 +137,7 @@ EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
   const char* query = ecb->lpszQueryString;
   Reading* reading = (Reading*)calloc(1, sizeof(Reading));
   DWORD size;
+  unsigned mebibytes;
   if (reading == NULL)
     return HSE_STATUS_ERROR;
   reading->Ecb = ecb;
@@ -147,6 +149,20 @@ EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
       Count(reading, reading->Buffer, size);
     }
     Report(reading, "upload");
+    free(reading);
+    return HSE_STATUS_SUCCESS;
+  }
+  if (sscanf(query, "flood=%u", &mebibytes) == 1) {
+    /* size MiB, a piece at a time, as fast as the server takes them. */
+    DWORD piece;
+    unsigned long left = (unsigned long)mebibytes << 20;
+    memset(reading->Buffer, 'f', sizeof reading->Buffer);
+    ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, "200 OK", NULL, NULL);
+    for (; left > 0; left -= piece) {
+      piece = left < sizeof reading->Buffer ? (DWORD)left : (DWORD)sizeof reading->Buffer;
+      if (!ecb->WriteClient(ecb->ConnID, reading->Buffer, &piece, HSE_IO_SYNC))
+        break;
+    }
     free(reading);
     return HSE_STATUS_SUCCESS;
   }
