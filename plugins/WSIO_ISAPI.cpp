@@ -2,7 +2,6 @@
 
 #include "plugins/isapiLoadedLibrary.h"
 #include "server/Connection.h"
-#include "server/WSHThread.h"
 
 // Normally ended already, on the worker.
 tWSIO_ISAPI::~tWSIO_ISAPI() {
@@ -11,11 +10,8 @@ tWSIO_ISAPI::~tWSIO_ISAPI() {
 }
 
 void tWSIO_ISAPI::HandleData(const std::string& text) {
-  if (Answered) {
-    if (Session)
-      Session->AddUnread(text);
+  if (Answered)
     return;
-  }
   Answered = true;
   LoadPlugin("ISAPIPath", "DefExt", &tBaseLoadedLibrary::Create<tisapiLoadedLibrary>, text);
 }
@@ -27,19 +23,17 @@ void tWSIO_ISAPI::WaitInLine() {
 }
 
 DWORD tWSIO_ISAPI::Timeout() const {
-  const auto& settings = Handler.Request().Settings;
-  return settings && settings->ConnectTimeout >= 0 ? static_cast<DWORD>(settings->ConnectTimeout)
-                                                   : tWSHThread::kDefaultTimeoutMs;
+  return Handler.Request().ConnectTimeoutMs();
 }
 
 DWORD tWSIO_ISAPI::Poll() {
   if (!Queued)
-    return INFINITE;
+    return Session ? Session->RunAsync(*this) : INFINITE;
   auto& library = static_cast<tisapiLoadedLibrary&>(*Library);
   if (library.IsLetIn(*Session)) {
     Queued = false;
     library.Call(*Session, *this);
-    return INFINITE;
+    return Session->RunAsync(*this);
   }
   const DWORD waited = GetTickCount() - QueuedAt;
   if (waited < Timeout())

@@ -14,11 +14,13 @@ public:
   using tWSIOBase::tWSIOBase;
   ~tWSIO_ISAPI() override;
 
-  // The first call finds the extension and hands it the request; later bytes are kept for ReadClient.
+  // The first call finds the extension and hands it the request.
   void HandleData(const std::string& text) override;
   bool UsesPlugin() const override { return true; }
+  // ReadClient and ASYNC_READ_CLIENT take the body's rest from the connection.
+  bool ReadsBodyItself() const override { return true; }
   // While the request waits for a busy extension: calls it once its turn has come, or answers 503 when the
-  // connection time-out has passed first.
+  // connection time-out has passed first. Afterwards: runs the extension's asynchronous operations.
   DWORD Poll() override;
   // The library's Run found the extension busy: the request waits, and the worker polls.
   void WaitInLine();

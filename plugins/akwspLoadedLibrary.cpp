@@ -42,6 +42,10 @@ takwspLoadedLibrary::takwspLoadedLibrary(tWSIOBase& producer, const std::string&
 }
 
 takwspLoadedLibrary::~takwspLoadedLibrary() {
+  TerminateOnce();
+}
+
+void takwspLoadedLibrary::Terminate() {
   if (ModuleHandle != nullptr && Done != nullptr)
     Done(AKWSP_DONE_CODE);
 }
@@ -56,6 +60,12 @@ void takwspLoadedLibrary::Run(tWSIOBase& producer, const std::string& text) {
   AKWSPText body = nullptr;
   AKWSPText headers = nullptr;
   int32_t status = 0;
+  const tEntryCall call(*this);
+  if (!call.Allowed()) {
+    // The server is stopping, and the plug-in was told so.
+    producer.SendReply(producer.StatusHeaders(503) + "\r\n");
+    return producer.Finish();
+  }
   Query2(AKWSP_QUERY2_PARAMS(peer.get(), data.get(), query.get(), &body, &headers, &status));
   const tTextRef bodyRef(body, &AKWSPTextRelease);
   const tTextRef headersRef(headers, &AKWSPTextRelease);

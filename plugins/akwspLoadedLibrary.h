@@ -11,7 +11,7 @@ class takwspLoadedLibrary : public tBaseLoadedLibrary {
 public:
   // AKWSPGInit gets the path of the request that causes the load, cut to fit its field.
   takwspLoadedLibrary(tWSIOBase& producer, const std::string& fileName);
-  // AKWSPGDone(3), then the unload.
+  // AKWSPGDone(3) unless it ran already, then the unload.
   ~takwspLoadedLibrary() override;
 
   // One AKWSPGQuery2 call and one complete reply.
@@ -25,4 +25,7 @@ public:
   void* Query = nullptr; // only looked up
   AKWSPGQuery2Proc Query2 = nullptr;
   AKWSPGDoneProc Done = nullptr;
+
+protected:
+  void Terminate() override;
 };

@@ -1,12 +1,14 @@
-// An ISAPI 2.0 extension. It serves one request at a time: a request that finds it busy waits in line, on its
-// own worker, until the extension is free or the connection time-out has passed.
+// An ISAPI 2.0 extension. It serves several requests at once, as the published interface (which requires
+// thread-safe extensions) allows, up to the bound of each request's directory (option MaxConcurrent); a
+// request beyond it waits in line, on its own worker, until a place is free or the connection time-out has
+// passed.
 #pragma once
 
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "plugins/BaseLoadedLibrary.h"
 #include "plugins/isapiSession.h"
@@ -14,16 +16,20 @@
 
 class tisapiLoadedLibrary : public tBaseLoadedLibrary {
 public:
+  // MaxConcurrent when a directory does not set it (or sets no number of at least 1).
+  static constexpr uint32_t kDefaultConcurrency = 16;
+
   tisapiLoadedLibrary(tWSIOBase& producer, const std::string& fileName);
-  // TerminateExtension(HSE_TERM_MUST_UNLOAD), then the unload.
+  // TerminateExtension(HSE_TERM_MUST_UNLOAD) unless it ran already, then the unload.
   ~tisapiLoadedLibrary() override;
 
-  // Gives the producer's request its session, and the extension to it at once when the extension is free;
+  // Gives the producer's request its session, and the extension to it at once when a place is free;
   // otherwise the request waits in line and its producer calls Call once it is let in.
   void Run(tWSIOBase& producer, const std::string& text) override;
-  // The producer's reply is complete: the extension is free for the next in line.
+  // The producer's reply is complete: its place goes to the next in line.
   void Release(tWSIOBase& producer) override;
-  // The producer's request leaves the line, or gives up its turn, and its calls reach it no more.
+  // The producer's request leaves the line, or gives up a place it did not use; its asynchronous operations
+  // fail, and its calls reach it no more.
   void Detach(tWSIOBase& producer) override;
 
   // HttpExtensionProc for a session that was let in, and what its result asks for.
@@ -32,29 +38,22 @@ public:
   bool IsLetIn(const tisapiSession& session);
   // Takes a waiting session out of the line; false when it was let in meanwhile.
   bool Withdraw(tisapiSession& session);
-  // The session is over: the next in line is let in, or the extension becomes free.
+  // The session is over: its place goes to the next in line.
   void Leave(tisapiSession& session);
-
-  // A server variable of the producer's request; nullopt when this server does not provide it.
-  static std::optional<std::string> ServerVariable(const tWSIOBase& producer, const std::string& name);
-
-  static BOOL WINAPI GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LPDWORD size);
-  static BOOL WINAPI WriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD reserved);
-  static BOOL WINAPI ReadClient(HCONN connection, LPVOID buffer, LPDWORD size);
-  static BOOL WINAPI ServerSupportFunction(HCONN connection, DWORD request, LPVOID buffer, LPDWORD size,
-                                           LPDWORD dataType);
 
   PFN_GETEXTENSIONVERSION GetExtensionVersion = nullptr;
   PFN_HTTPEXTENSIONPROC HttpExtensionProc = nullptr;
   PFN_TERMINATEEXTENSION TerminateExtension = nullptr;
 
+protected:
+  void Terminate() override;
+
 private:
   bool Enter(const std::shared_ptr<tisapiSession>& session);
-  static BOOL SendResponseHeader(tisapiSession& session, LPDWORD dataType);
-  static BOOL DoneWithSession(tisapiSession& session);
+  // Under Lock: lets in the waiting sessions that fit, in order; the ones let in.
+  std::vector<std::shared_ptr<tisapiSession>> LetInWaiting();
 
-  std::mutex Lock; // guards Ready, Current, Waiting and the sessions' Granted and Started
-  bool Ready = true;
-  std::shared_ptr<tisapiSession> Current; // the session the extension serves
+  std::mutex Lock; // guards Running, Waiting and the sessions' Granted and Started
+  std::vector<std::shared_ptr<tisapiSession>> Running; // let in, and not done with
   std::deque<std::shared_ptr<tisapiSession>> Waiting;
 };

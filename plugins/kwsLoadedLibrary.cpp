@@ -44,6 +44,10 @@ tkwsLoadedLibrary::tkwsLoadedLibrary(tWSIOBase& /*producer*/, const std::string&
 
 // A plug-in that accepted the load is told before its code goes, so it can end threads of its own.
 tkwsLoadedLibrary::~tkwsLoadedLibrary() {
+  TerminateOnce();
+}
+
+void tkwsLoadedLibrary::Terminate() {
   if (Valid)
     Done();
 }
@@ -54,6 +58,12 @@ tkwsLoadedLibrary::~tkwsLoadedLibrary() {
 void tkwsLoadedLibrary::Run(tWSIOBase& producer, const std::string& text) {
   if (text.empty() || Block.OnRequest == nullptr || Block.PluginReallocate == nullptr)
     return;
+  const tEntryCall call(*this);
+  if (!call.Allowed()) {
+    // The server is stopping, and the plug-in was told so: its request ends here.
+    producer.Handler.CutOff();
+    return;
+  }
   const auto length = static_cast<uint32_t>(text.size());
   void* block = nullptr;
   Block.PluginReallocate(&block, length);

@@ -10,7 +10,7 @@
 class tkwsLoadedLibrary : public tBaseLoadedLibrary {
 public:
   tkwsLoadedLibrary(tWSIOBase& producer, const std::string& fileName);
-  // kwspDone, for a plug-in that accepted the load, then the unload.
+  // kwspDone, for a plug-in that accepted the load, unless it ran already; then the unload.
   ~tkwsLoadedLibrary() override;
 
   // Hands the data to OnRequest under the request's handle.
@@ -25,4 +25,7 @@ public:
   KWSPInitProc Init = nullptr;
   KWSPDoneProc Done = nullptr;
   KWSPBlock Block{}; // written by the plug-in in kwspInit only, read afterwards
+
+protected:
+  void Terminate() override;
 };

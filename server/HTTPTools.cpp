@@ -7,9 +7,6 @@
 
 namespace {
 
-const std::string_view kContentLengthName = "CONTENT-LENGTH";
-const std::string_view kBlankLine = "\r\n\r\n";
-
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -18,31 +15,20 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
-  return text.size() >= upperPrefix.size() && UpperCase(text.substr(0, upperPrefix.size())) == upperPrefix;
-}
-
-// The value of a Content-Length line after its name; -1 unless it is ":" and a run of digits that fits 32
-// bits, blanks allowed around both.
-int32_t LengthValue(std::string_view rest) {
-  size_t pos = 0;
-  while (pos < rest.size() && IsBlank(rest[pos]))
-    ++pos;
-  if (pos >= rest.size() || rest[pos] != ':')
+// A Content-Length value: decimal digits and nothing else; -1 otherwise. A number too large for 64 bits is
+// kept as the largest one, which every limit refuses.
+int64_t LengthValue(std::string_view value) {
+  if (value.empty())
     return -1;
-  ++pos;
-  while (pos < rest.size() && IsBlank(rest[pos]))
-    ++pos;
-  int64_t value = 0;
-  size_t digits = 0;
-  for (; pos < rest.size() && IsDigit(rest[pos]); ++pos, ++digits) {
-    value = value * 10 + (rest[pos] - '0');
-    if (value > std::numeric_limits<int32_t>::max())
+  int64_t number = 0;
+  for (const char c : value) {
+    if (!IsDigit(c))
       return -1;
+    if (number > (std::numeric_limits<int64_t>::max() - 9) / 10)
+      return std::numeric_limits<int64_t>::max();
+    number = number * 10 + (c - '0');
   }
-  while (pos < rest.size() && IsBlank(rest[pos]))
-    ++pos;
-  return digits > 0 && pos == rest.size() ? static_cast<int32_t>(value) : -1;
+  return number;
 }
 
 // The next line of text from pos on: it ends at CR LF, a lone LF or a lone CR. Advances pos past the line
@@ -56,43 +42,31 @@ std::string_view NextLine(std::string_view text, size_t& pos) {
   return line;
 }
 
-// A header line named Content-Length: the name, then blanks or ":" (so Content-Lengthy is another header).
-bool IsLengthLine(std::string_view line) {
-  if (!StartsWithNoCase(line, kContentLengthName))
-    return false;
-  const size_t after = kContentLengthName.size();
-  return after == line.size() || line[after] == ':' || IsBlank(line[after]);
+// Walks the header block line by line: calls visit(line) for each line, until the empty line that ends the
+// block or the end of the text; returns the position just past the last line's break.
+template <class tVisit> size_t WalkHeaderLines(std::string_view received, tVisit visit) {
+  const std::string_view text = received.substr(0, received.find('\0'));
+  size_t pos = 0;
+  NextLine(text, pos); // the request line
+  size_t blockEnd = std::min(pos, text.size());
+  while (pos < text.size()) {
+    const std::string_view line = NextLine(text, pos);
+    if (line.empty())
+      break;
+    visit(line);
+    blockEnd = std::min(pos, text.size());
+  }
+  return blockEnd;
 }
 
 } // namespace
 
 tDeclaredLength DeclaredLength(std::string_view header) {
   tDeclaredLength result;
-  size_t pos = 0;
-  NextLine(header, pos); // the request line is no header line
-  while (pos < header.size()) {
-    const std::string_view line = NextLine(header, pos);
-    if (IsLengthLine(line)) {
-      result.Present = true;
-      result.Value = LengthValue(line.substr(kContentLengthName.size()));
-      return result;
-    }
-  }
-  return result;
-}
-
-tHeaderCheck HeaderComplete(const std::string& text, bool acceptWithoutLength) {
-  tHeaderCheck result;
-  const size_t blankPos = text.find(kBlankLine);
-  if (blankPos == std::string::npos)
-    return result;
-  const tDeclaredLength declared = DeclaredLength(std::string_view(text).substr(0, blankPos));
-  result.ContentLength = declared.Value;
-  result.LengthUnusable = declared.Present && declared.Value < 0;
-  if (declared.Value >= 0)
-    result.Complete = text.size() - blankPos - kBlankLine.size() >= static_cast<size_t>(declared.Value);
-  else if (!declared.Present)
-    result.Complete = acceptWithoutLength;
+  const std::optional<std::string> value = HeaderField(header, "Content-Length");
+  result.Present = value.has_value();
+  if (result.Present)
+    result.Value = LengthValue(*value);
   return result;
 }
 
@@ -120,22 +94,45 @@ tRequestLine ParseRequestLine(const std::string& received) {
   return request;
 }
 
-std::string HeaderValue(const std::string& received, const std::string& name) {
-  const std::string key = Trim(UpperCase(name));
-  const std::string text = received.substr(0, received.find('\0'));
+std::vector<tHeaderField> HeaderFields(std::string_view received) {
+  std::vector<tHeaderField> fields;
+  bool continuable = false; // the line before was a field
+  WalkHeaderLines(received, [&](std::string_view line) {
+    if (IsBlank(line[0])) {
+      if (continuable) {
+        const std::string more = Trim(line);
+        std::string& value = fields.back().Value;
+        if (!more.empty())
+          value += value.empty() ? more : " " + more;
+      }
+      return;
+    }
+    const size_t colon = line.find(':');
+    continuable = colon != std::string_view::npos;
+    if (continuable)
+      fields.push_back({Trim(line.substr(0, colon)), Trim(line.substr(colon + 1))});
+  });
+  return fields;
+}
+
+std::string_view RawHeaderLines(std::string_view received) {
   size_t pos = 0;
-  while (pos < text.size()) {
-    const std::string_view line = NextLine(text, pos);
-    if (UpperCase(line).compare(0, key.size(), key) != 0)
-      continue;
-    const std::string trimmed = Trim(line);
-    const std::string rest = trimmed.substr(std::min(key.size(), trimmed.size()));
-    const size_t colon = rest.find(':');
-    if (colon == std::string::npos)
-      return "";
-    return Trim(rest.substr(colon + 1));
-  }
-  return "";
+  NextLine(received.substr(0, received.find('\0')), pos);
+  const size_t start = std::min(pos, received.size());
+  const size_t end = WalkHeaderLines(received, [](std::string_view) {});
+  return received.substr(start, end - start);
+}
+
+std::optional<std::string> HeaderField(std::string_view received, std::string_view name) {
+  const std::string wanted = UpperCase(Trim(name));
+  for (tHeaderField& field : HeaderFields(received))
+    if (UpperCase(field.Name) == wanted)
+      return std::move(field.Value);
+  return std::nullopt;
+}
+
+std::string HeaderValue(std::string_view received, std::string_view name) {
+  return HeaderField(received, name).value_or("");
 }
 
 std::string WithoutSchemeAndHost(const std::string& upperPath) {

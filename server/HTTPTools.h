@@ -1,31 +1,20 @@
-// HTTP helpers shared by the connection code: request completeness, the request line, header values,
+// HTTP helpers shared by the connection code: the request line, header fields, the declared body length,
 // addresses.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// What HeaderComplete found: whether the request (header and declared body) is all there, the declared body
-// length (-1 when none), and whether a Content-Length line stood there without a usable number.
-struct tHeaderCheck {
-  bool Complete = false;
-  int32_t ContentLength = -1;
-  bool LengthUnusable = false;
-};
-
-// The body length a request header declares: the first header line (the request line excepted) whose name is
-// Content-Length, in any letter case, followed by ":" and nothing but decimal digits that fit 32 bits.
+// The body length a request header declares: the first header field named Content-Length (HeaderField's
+// rule), whose value must be decimal digits and nothing else.
 struct tDeclaredLength {
-  bool Present = false; // such a line exists
-  int32_t Value = -1;   // its number; -1 when the line holds no usable one
+  bool Present = false; // such a field exists
+  int64_t Value = -1;   // its number (a huge one held as the largest int64_t); -1 when it holds no number
 };
 tDeclaredLength DeclaredLength(std::string_view header);
-
-// Decides whether the bytes received so far form a complete request. Only a Content-Length header line
-// counts, so the name elsewhere (a path, a query, another header, the body) changes nothing. With
-// acceptWithoutLength a request without such a line is complete at its blank line.
-tHeaderCheck HeaderComplete(const std::string& text, bool acceptWithoutLength);
 
 // The four parts of a request line; Path and Query split URL at its first "?".
 struct tRequestLine {
@@ -39,9 +28,25 @@ struct tRequestLine {
 // Parses the first line of the received text (up to its first CR LF).
 tRequestLine ParseRequestLine(const std::string& received);
 
-// The value of the first line of the received text that begins with the name (plain prefix, any letter case),
-// after its ":", trimmed; empty when no line matches or the line has no ":".
-std::string HeaderValue(const std::string& received, const std::string& name);
+// One header field of a request as received: its name, and its value trimmed (continuation lines joined).
+struct tHeaderField {
+  std::string Name;
+  std::string Value;
+};
+
+// The request's header block: the lines after the request line up to the first empty line (a NUL byte ends
+// the text). Body lines are never in it. A line that starts with a blank continues the field before it; a
+// line without ":" is no field.
+std::vector<tHeaderField> HeaderFields(std::string_view received);
+// The header block's lines exactly as received, each with its line break; the request line and the empty
+// line that ends the block are not part of it.
+std::string_view RawHeaderLines(std::string_view received);
+
+// The value of the first header field whose whole name is the given one, ignoring letter case (a field
+// named Connection-Foo is not Connection); nullopt when there is none. Looks only into the header block.
+std::optional<std::string> HeaderField(std::string_view received, std::string_view name);
+// The same, "" when there is none.
+std::string HeaderValue(std::string_view received, std::string_view name);
 
 // An absolute target ("HTTP://" host path, upper-cased) without its scheme and host; "/" when nothing follows
 // the host. Any other text is returned unchanged.

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr auto kUnloadPollInterval = std::chrono::milliseconds(20);
+constexpr auto kWaitSlice = std::chrono::milliseconds(20);
 
 // Libraries still in use when their cache went: loaded for good, and held here, never destroyed.
 struct tKeptLibraries {
@@ -102,17 +102,31 @@ bool tLibraryCache::InUse() const {
   return std::any_of(Entries.begin(), Entries.end(), [](const tEntry& e) { return e.Users > 0; });
 }
 
+// On the main thread the waits go in short slices, running the calls other threads queued for it meanwhile:
+// plug-ins' replies go out through them, and requests end only once their replies are out.
 size_t tLibraryCache::UnloadAll(DWORD timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto slice = [deadline] { return std::min(deadline, std::chrono::steady_clock::now() + kWaitSlice); };
+  const auto runQueuedCalls = [] {
+    if (TThread::IsMainThread())
+      TThread::CheckSynchronize();
+  };
   std::unique_lock<std::mutex> lock(Lock);
   Closed = true;
-  while (InUse() && std::chrono::steady_clock::now() < deadline) {
-    Idle.wait_for(lock, kUnloadPollInterval);
-    if (TThread::IsMainThread()) {
-      lock.unlock();
-      TThread::CheckSynchronize();
-      lock.lock();
-    }
+  // Every library hears that it must unload as soon as no call into it runs, in the order they were
+  // loaded, whatever requests it still holds: their ends may wait for it. Without the lock: a termination
+  // entry may take its time, and nothing enters the list once it is closed.
+  lock.unlock();
+  for (tEntry& entry : Entries)
+    while (!entry.Library->TerminateWhenIdle(slice()) && std::chrono::steady_clock::now() < deadline)
+      runQueuedCalls();
+  lock.lock();
+  // Then it goes once nothing uses it any more.
+  while (!Idle.wait_until(lock, slice(), [this] { return !InUse(); }) &&
+         std::chrono::steady_clock::now() < deadline) {
+    lock.unlock();
+    runQueuedCalls();
+    lock.lock();
   }
   std::list<tEntry> idle;
   for (auto entry = Entries.begin(); entry != Entries.end();) {
@@ -122,7 +136,6 @@ size_t tLibraryCache::UnloadAll(DWORD timeoutMs) {
     entry = next;
   }
   const size_t leftLoaded = Abandoned.size();
-  // Unloaded without the lock: a plug-in's termination entry may take its time.
   lock.unlock();
   for (tEntry& entry : idle)
     entry.Library.reset();

@@ -52,10 +52,10 @@ public:
   // The library of the file, made with libraryClass the first time (whether or not it loads: a file that
   // failed is not tried again). An empty lease once the cache is unloaded.
   tLease Acquire(const std::string& fileName, tLibraryClass libraryClass, tWSIOBase& producer);
-  // Waits until no lease is left, at most timeoutMs, running the main thread's synchronized calls meanwhile
-  // (a plug-in's callback may wait for one), then destroys the libraries in the order they were loaded.
-  // A library still in use then stays loaded for good: unloading code that still runs would crash the
-  // process. Returns the number left loaded.
+  // Runs each library's termination entry as soon as no call into it runs, then waits until no lease is
+  // left, all within timeoutMs, and unloads the libraries in the order they were loaded. A library still in
+  // use then stays loaded for good: unloading code that may still run would crash the process. Returns the
+  // number left loaded.
   size_t UnloadAll(DWORD timeoutMs);
   size_t Count() const;
 

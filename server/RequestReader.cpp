@@ -1,5 +1,6 @@
 #include "server/RequestReader.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace {
@@ -22,14 +23,22 @@ tRequestVerdict tRequestReader::Examine(const std::string& received) {
     if (HeaderEnd > kMaxHeaderBytes)
       return Refuse(431);
   }
-  const tHeaderCheck check = HeaderComplete(received, true);
-  if (check.LengthUnusable)
+  const std::string_view header = std::string_view(received).substr(0, HeaderEnd);
+  // Chunks would reach a plug-in as its body, framing and all.
+  if (HeaderField(header, "Transfer-Encoding"))
+    return Refuse(501);
+  const tDeclaredLength declared = DeclaredLength(header);
+  if (declared.Present && declared.Value < 0)
     return Refuse(400);
-  if (check.ContentLength > static_cast<int64_t>(kMaxBodyBytes))
+  if (declared.Value > static_cast<int64_t>(MaxBodySize))
     return Refuse(413);
-  if (!check.Complete)
+  const uint32_t bodyLength = declared.Present ? static_cast<uint32_t>(declared.Value) : 0;
+  const size_t needed = bodyLength <= kWholeBodyBytes ? bodyLength : kFirstBodyPart;
+  if (received.size() - HeaderEnd < needed)
     return rvNeedMore;
   Line = ParseRequestLine(received);
+  HeaderLength = HeaderEnd;
+  BodyLength = bodyLength;
   return rvDispatch;
 }
 

@@ -6,18 +6,12 @@
 #include "server/WSListener.h"
 
 tWSHThread::tWSHThread(tWSHandlerClass handlerClass, tWSListener& listener, SOCKET socket)
-    : TThread(true, kStackSize), Handler(handlerClass(&TThread::Synchronize)), Socket(socket),
-      Listener(&listener), ListenerAlive(listener.AliveToken) {
+    : TThread(true, kStackSize), Handler(handlerClass()), Socket(socket), Listener(&listener),
+      ListenerAlive(listener.AliveToken) {
   FreeOnTerminate = true;
 }
 
 tWSHThread::~tWSHThread() = default;
-
-DWORD tWSHThread::Timeout() const {
-  const auto& settings = Handler->Request().Settings;
-  const int32_t timeout = settings ? settings->ConnectTimeout : kDefaultTimeoutMs;
-  return static_cast<DWORD>(timeout < 0 ? kDefaultTimeoutMs : timeout);
-}
 
 void tWSHThread::Adopt() {
   try {
@@ -29,36 +23,39 @@ void tWSHThread::Adopt() {
 
 void tWSHThread::Execute() {
   if (Handler->IsConnected()) {
-    const DWORD timeout = Timeout();
-    Serve(timeout);
-    // The producer's work is over: it lets go of its plug-in here, at once (so that a listener that goes
-    // meanwhile can unload it), and on the worker, where waiting for a plug-in's call in progress to return
-    // blocks no other connection. It was set before the phase left phReading.
+    Serve();
+    // The producer's work is over: writes and reads of its plug-in still waiting return, and it lets go of
+    // the plug-in here, at once (so that a listener that goes meanwhile can unload it), and on the worker,
+    // where waiting for a plug-in's call in progress to return blocks no other connection. It was set before
+    // the phase left phReading.
+    Handler->EndExchange();
     if (Handler->Phase != phReading && Handler->Producer)
       Handler->Producer->ConnectionEnding();
-    AwaitPeerClose(timeout);
+    AwaitPeerClose(Handler->Request().ConnectTimeoutMs());
   }
   // The socket belongs to the main thread: it is closed and destroyed there, so no notification can reach it
   // afterwards. The worker does not wait for that.
-  std::shared_ptr<tWSHandler> handler = std::move(Handler);
-  TThread::Queue([handler, alive = ListenerAlive]() mutable {
-    try {
-      handler->Close();
-    } catch (const std::exception&) {
-      // By design: a failing close still ends this connection; the handler goes and the listener re-arms.
-    }
-    handler.reset();
-    if (*alive != nullptr)
-      (*alive)->ConnectionEnded();
-  });
+  // The queued call holds the only reference: a copy left here could be the last one, if the main thread ran
+  // the call before this thread returned, and the handler would go on this thread.
+  TThread::Queue(
+      [handler = std::shared_ptr<tWSHandler>(std::move(Handler)), alive = ListenerAlive]() mutable {
+        try {
+          handler->Close();
+        } catch (const std::exception&) {
+          // By design: a failing close still ends this connection; the handler goes and the listener re-arms.
+        }
+        handler.reset();
+        if (*alive != nullptr)
+          (*alive)->ConnectionEnded();
+      });
 }
 
-void tWSHThread::Serve(DWORD timeout) {
-  const DWORD progressWait = std::max(timeout, kMinProgressWaitMs);
+void tWSHThread::Serve() {
+  const DWORD progressWait = Handler->ProgressWaitMs();
   try {
     for (;;) {
       const tConnectionPhase phase = Handler->Phase;
-      if (phase >= phSent)
+      if (phase >= phSent || Handler->CutOffAsked())
         return;
       DWORD wait = kSafetyWaitMs;
       if (phase != phReading)
@@ -74,10 +71,17 @@ void tWSHThread::Serve(DWORD timeout) {
 }
 
 DWORD tWSHThread::HandOver() {
-  const std::string later = Handler->TakeLaterBytes();
-  if (!later.empty())
-    Handler->Producer->HandleData(later);
-  return Handler->Producer ? Handler->Producer->Poll() : INFINITE;
+  tWSIOBase* producer = Handler->Producer.get();
+  if (producer == nullptr)
+    return INFINITE;
+  if (Handler->TakeStart())
+    producer->HandleData(Handler->Request().Received);
+  if (!producer->ReadsBodyItself()) {
+    const std::string later = Handler->TakeLaterBytes();
+    if (!later.empty())
+      producer->HandleData(later);
+  }
+  return producer->Poll();
 }
 
 // The reply is out and the sending side shut down: the handle is closed once the peer has closed too, or

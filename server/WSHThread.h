@@ -1,5 +1,5 @@
-// The worker of one accepted connection: hands later bytes to the producer, sees the reply out, and ends the
-// connection.
+// The worker of one accepted connection: runs a plug-in producer's calls, hands later bytes of the body to
+// the producer, sees the reply out, and ends the connection.
 #pragma once
 
 #include <memory>
@@ -21,14 +21,11 @@ public:
   // can fall before its notifications, and the worker need not call over for it.
   void Adopt();
 
-  // The stack of a worker: the pass loop, a producer's later HandleData and the plug-in calls it makes.
-  static constexpr SIZE_T kStackSize = 256 * 1024;
+  // The stack of a worker: the pass loop, a producer's calls and the plug-in's code they run. Extensions
+  // are written for the 1 MiB a Windows thread gets.
+  static constexpr SIZE_T kStackSize = 1024 * 1024;
   // A pass runs at least this often even when no event woke it.
   static constexpr DWORD kSafetyWaitMs = 2000;
-  // The ConnectTimeout used where the setting is negative.
-  static constexpr int32_t kDefaultTimeoutMs = 10000;
-  // A reader is never cut off sooner than this, whatever the ConnectTimeout.
-  static constexpr DWORD kMinProgressWaitMs = 1000;
 
   // Created on the main thread, handed back to it to be destroyed there.
   std::unique_ptr<tWSHandler> Handler;
@@ -41,9 +38,9 @@ protected:
   void Execute() override;
 
 private:
-  void Serve(DWORD timeout);
+  void Serve();
   void AwaitPeerClose(DWORD timeout);
-  // Later bytes to the producer, then its poll; the longest wait before the next pass.
+  // The producer's first call when it is the worker's to make, later bytes of the body unless the producer
+  // reads them itself, then its poll; the longest wait before the next pass.
   DWORD HandOver();
-  DWORD Timeout() const;
 };

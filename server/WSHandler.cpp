@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/rtl/thread.h"
 #include "platform/rtl/sysutils.h"
 #include "server/HTTPTools.h"
 #include "server/ProducerTable.h"
@@ -24,7 +25,12 @@ std::string FixedReply(const std::string& method, const char* text) {
 
 } // namespace
 
-tWSHandler::tWSHandler(tMainThreadRunner runOnMainThread) : RunOnMainThread(runOnMainThread) {
+// Work for the socket is handed to the main thread as a queued call, not a window message: the calls still
+// run while the main thread waits at shutdown for plug-ins to finish, so their replies still go out.
+tWSHandler::tWSHandler()
+    : Body(kMaxLaterBytes,
+           [this](bool reading) { ReadEvents(reading ? kSessionEvents : kSessionEvents & ~FD_READ); }),
+      Reply(kMaxQueuedReplyBytes, [this] { OnMainThread(&tWSHandler::SendQueuedReply); }) {
   // Replies are files: blocks this large cost one system call per block instead of one per Ethernet frame.
   SendBlockSize = kReplyBlockSize;
   WakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -41,6 +47,7 @@ tWSHandler::~tWSHandler() {
 
 void tWSHandler::TakeSocket(SOCKET handle, tWSListener& listener) {
   Listener = &listener;
+  Reader = tRequestReader(listener.Settings->MaxBodySize);
   Dispatched.Settings = listener.Settings;
   Dispatched.Libraries = listener.Libraries;
   NoteProgress();
@@ -90,10 +97,14 @@ void tWSHandler::DispatchRequest() {
   Dispatched.URL = line.URL;
   Dispatched.Path = line.Path;
   Dispatched.Query = line.Query;
-  {
-    std::lock_guard<std::mutex> lock(ReceivedLock);
-    Dispatched.Received.swap(Received);
-  }
+  Dispatched.HeaderLength = Reader.HeaderLength;
+  Dispatched.BodyLength = Reader.BodyLength;
+  Dispatched.Received.swap(Received);
+  // What followed the declared body is nobody's: dropped, as is every later byte past it.
+  const size_t requestEnd = Reader.HeaderLength + Reader.BodyLength;
+  if (Dispatched.Received.size() > requestEnd)
+    Dispatched.Received.resize(requestEnd);
+  Body.Begin(requestEnd - Dispatched.Received.size());
   Dispatched.SendConnectionClose = UpperCase(Dispatched.Header("Connection")) != "CLOSE";
 
   const int32_t chosen = ChooseVDir(*Dispatched.Settings, Dispatched.Path);
@@ -104,7 +115,12 @@ void tWSHandler::DispatchRequest() {
     return Complete();
   }
   Producer = producerClass(*this, Dispatched.Settings->VDirs[chosen]);
+  // A plug-in's code runs on the worker, never here: what it does holds up no other connection.
+  const bool onWorker = Producer->UsesPlugin();
+  StartOnWorker = onWorker;
   SetPhase(phProducing);
+  if (onWorker)
+    return Wake();
   Producer->HandleData(Dispatched.Received);
 }
 
@@ -126,30 +142,122 @@ int32_t tWSHandler::ChooseVDir(const tListenerData& settings, const std::string&
   return FindLongestPrefix(UpperCase(path), prefixes);
 }
 
-void tWSHandler::QueueReply(const std::string& text) {
-  RunOnMainThread([this, &text] {
-    if (IsConnected())
-      SendText(text);
+// The main thread flushes right after it queues, so it needs no call of its own. A call is queued only by a
+// thread that has the connection (its worker, or a plug-in's call the worker waits for before the connection
+// ends), so it runs before the handler is destroyed, which is queued after it.
+void tWSHandler::OnMainThread(void (tWSHandler::*step)()) {
+  if (TThread::IsMainThread())
+    return;
+  TThread::Queue([this, step] {
+    try {
+      (this->*step)();
+    } catch (Exception& e) {
+      HandleBgException(e);
+    }
   });
 }
 
-void tWSHandler::QueueFile(HANDLE file, uint64_t length, uint64_t offset) {
-  RunOnMainThread([this, file, length, offset] {
-    if (IsConnected())
-      SendFileSegment(file, offset, length);
+bool tWSHandler::QueueReply(const std::string& text) {
+  // In pieces of a send block each, so that what waits stays within the queue's bound.
+  for (size_t at = 0; at < text.size(); at += kReplyBlockSize) {
+    tReplyQueue::tPiece piece{text.substr(at, kReplyBlockSize)};
+    if (!Queue(piece))
+      return false;
+  }
+  return true;
+}
+
+bool tWSHandler::QueueFile(HANDLE file, uint64_t length, uint64_t offset) {
+  tReplyQueue::tPiece piece{"", file, length, offset};
+  if (Queue(piece))
+    return true;
+  CloseHandle(file);
+  return false;
+}
+
+// On the main thread nothing waits: the static producer queues a header and a file. Any other thread waits
+// for room as long as the client goes on taking the reply.
+bool tWSHandler::Queue(tReplyQueue::tPiece& piece) {
+  if (TThread::IsMainThread()) {
+    if (Reply.Put(piece, 0, true) != tReplyQueue::prQueued)
+      return false;
+    NoteProgress();
+    SendQueuedReply();
+    return true;
+  }
+  for (;;) {
+    const DWORD idle = MillisecondsWithoutProgress();
+    const DWORD limit = ProgressWaitMs();
+    if (idle >= limit) {
+      CutOff();
+      return false;
+    }
+    switch (Reply.Put(piece, limit - idle)) {
+    case tReplyQueue::prQueued:
+      NoteProgress();
+      return true;
+    case tReplyQueue::prClosed:
+      return false;
+    case tReplyQueue::prFull:
+      break;
+    }
+  }
+}
+
+void tWSHandler::SendQueuedReply() {
+  while (SendQueue.size() < kMaxSocketBlocks) {
+    std::optional<tReplyQueue::tPiece> piece = Reply.Take();
+    if (!piece)
+      break;
+    if (!IsConnected()) {
+      if (piece->File != nullptr)
+        CloseHandle(piece->File);
+      continue;
+    }
+    if (piece->File != nullptr)
+      SendFileSegment(piece->File, piece->FileOffset, piece->FileLength);
     else
-      CloseHandle(file);
-  });
+      SendText(piece->Text);
+  }
+  if (Reply.Drained())
+    Complete();
 }
 
 void tWSHandler::MarkResponseComplete() {
-  RunOnMainThread([this] { Complete(); });
+  Reply.MarkComplete();
+  if (TThread::IsMainThread())
+    SendQueuedReply();
 }
 
-// Main thread: the reply is complete; it ends once it is out.
+tBodyRead tWSHandler::ReadBody(void* buffer, size_t size, DWORD timeoutMs) {
+  return Body.Read(buffer, size, timeoutMs);
+}
+
+void tWSHandler::CutOff() {
+  CutOffFlag = true;
+  EndExchange();
+  if (TThread::IsMainThread())
+    AbortIfConnected();
+  else
+    OnMainThread(&tWSHandler::AbortIfConnected);
+  Wake();
+}
+
+void tWSHandler::AbortIfConnected() {
+  if (IsConnected())
+    Abort();
+}
+
+void tWSHandler::EndExchange() {
+  Reply.Close();
+  Body.End(true);
+}
+
+// Main thread: the reply is complete; it ends once it is out. The body's rest is read past from now on.
 void tWSHandler::Complete() {
   if (Phase != phReading && Phase != phProducing)
     return;
+  Body.End(true);
   SetPhase(phSending);
   EndWhenAllSent();
 }
@@ -164,24 +272,16 @@ void tWSHandler::EndWhenAllSent() {
     Close();
 }
 
-std::string tWSHandler::TakeLaterBytes() {
-  std::lock_guard<std::mutex> lock(ReceivedLock);
-  std::string later;
-  later.swap(Later);
-  if (ReadingPaused) {
-    ReadingPaused = false;
-    // Registering again reports the bytes that waited meanwhile.
-    ReadEvents(kSessionEvents);
-  }
-  return later;
-}
-
 void tWSHandler::ReadEvents(long events) {
   wsock::WSAAsyncSelect(SocketHandle(), WindowHandle(), MsgSocketEvent, events);
 }
 
 DWORD tWSHandler::MillisecondsWithoutProgress() const {
   return GetTickCount() - LastProgress;
+}
+
+DWORD tWSHandler::ProgressWaitMs() const {
+  return std::max(Dispatched.ConnectTimeoutMs(), kMinProgressWaitMs);
 }
 
 bool tWSHandler::FireDataAvailable(WORD /*error*/) {
@@ -196,6 +296,7 @@ bool tWSHandler::FireDataAvailable(WORD /*error*/) {
   if (read <= 0)
     return true;
   if (TakeReceived(ReadBuffer.get(), static_cast<size_t>(read))) {
+    EndBodyIfAllRead();
     Wake(); // later bytes: the worker hands them to the producer
     return true;
   }
@@ -208,41 +309,30 @@ bool tWSHandler::FireDataAvailable(WORD /*error*/) {
   return true;
 }
 
-// After dispatch the producer takes the later bytes; while it holds too many, the socket is left unread (and
+// After dispatch the producer takes the body's bytes; while it holds too many, the socket is left unread (and
 // its read notifications off) so the client waits, and nothing is dropped.
 bool tWSHandler::WaitForProducer() {
-  if (Phase == phReading || !Producer)
-    return false;
-  std::lock_guard<std::mutex> lock(ReceivedLock);
-  if (Later.size() < kMaxLaterBytes)
-    return false;
-  if (!ReadingPaused) {
-    ReadingPaused = true;
-    ReadEvents(kSessionEvents & ~FD_READ);
-  }
-  return true;
+  return Phase == phProducing && Producer && Body.PauseIfFull();
 }
 
 bool tWSHandler::TakeReceived(const char* bytes, size_t count) {
   BytesRead += count;
-  std::lock_guard<std::mutex> lock(ReceivedLock);
   // Each read is examined at once, so what is held before dispatch stays within the reader's bounds and one
   // read more.
   if (Phase == phReading) {
     Received.append(bytes, count);
     return false;
   }
-  // Without a producer (an error reply, a refusal) or once the exchange is over, nothing takes them: dropped.
-  if (!Producer || (Phase != phProducing && Phase != phSending))
-    return false;
-  Later.append(bytes, count);
-  return true;
+  // After dispatch only the body's bytes are kept, and only while a producer may take them.
+  return Body.Append(bytes, count) > 0;
 }
 
 void tWSHandler::FireDataSent(WORD error) {
   NoteProgress();
-  if (error == 0)
-    EndWhenAllSent();
+  if (error != 0)
+    return;
+  SendQueuedReply();
+  EndWhenAllSent();
 }
 
 void tWSHandler::FireSendData(int32_t /*bytesSent*/) {
@@ -258,6 +348,7 @@ void tWSHandler::FireChangeState(TSocketState /*oldState*/, TSocketState newStat
   if (Phase == phClosed)
     return;
   SetPhase(phClosed);
+  EndExchange();
   if (Producer)
     Producer->ConnectionLost();
 }
@@ -269,10 +360,17 @@ void tWSHandler::HandlePeerClose(WORD error) {
     DispatchIfComplete();
     if (Phase == phProducing || Phase == phSending) {
       PeerHalfClosed = true;
+      EndBodyIfAllRead();
       return;
     }
   }
   TWSocket::HandlePeerClose(error);
+}
+
+// A client that ended its sending side sends no more of its body than what is still unread.
+void tWSHandler::EndBodyIfAllRead() {
+  if (PeerHalfClosed && RcvdCount() <= 0)
+    Body.End(false);
 }
 
 // The worker acts only on the end of the connection: the phases before it move on without waking it (a

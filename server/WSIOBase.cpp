@@ -125,8 +125,8 @@ void tWSIOBase::ConnectionLost() {
 
 void tWSIOBase::HandleData(const std::string&) {}
 
-void tWSIOBase::SendReply(const std::string& text) {
-  Handler.QueueReply(text);
+bool tWSIOBase::SendReply(const std::string& text) {
+  return Handler.QueueReply(text);
 }
 
 std::string tWSIOBase::StatusHeaders(int32_t code) const {
@@ -162,31 +162,41 @@ void tWSIOBase::Finished() {
     Library->Release(*this);
 }
 
-std::string tWSIOBase::PluginFileName(const std::string& folderOption) const {
-  const tRequest& request = Handler.Request();
-  if (LeavesFolder(request.Path))
-    return "";
-  std::string rest = Trim(request.Path);
+tWSIOBase::tPluginTarget tWSIOBase::FindPlugin(const std::string& folderOption,
+                                               const std::string& extensionOption) const {
+  const std::string path = Trim(Handler.Request().Path);
+  if (LeavesFolder(path))
+    return {};
   const std::string virtualPath = Trim(VDir.VirtualPath);
-  if (UpperCase(rest).starts_with(UpperCase(virtualPath)))
-    rest.erase(0, virtualPath.size());
+  const size_t restStart = UpperCase(path).starts_with(UpperCase(virtualPath)) ? virtualPath.size() : 0;
+  const std::string rest = path.substr(restStart);
   std::string folder = WithTrailingSeparator(GetOption(folderOption));
   if (!IsDirectory(folder))
     folder = WithTrailingSeparator(FolderOf(ProgramPath())) + folder;
-  return folder + rest;
+  const std::string extension = "." + GetOption(extensionOption);
+  // Segment by segment, so that a folder on the way is passed and the first file found wins.
+  for (size_t end = rest.find_first_of("/\\");; end = rest.find_first_of("/\\", end + 1)) {
+    const size_t length = end == std::string::npos ? rest.size() : end;
+    const std::string name = folder + rest.substr(0, length);
+    const std::string file = FileExists(name) ? name : name + extension;
+    if (FileExists(file))
+      return {file, true, path.substr(0, restStart + length), path.substr(restStart + length)};
+    if (end == std::string::npos)
+      break;
+  }
+  return {folder + rest + extension, false, path, ""};
 }
 
 tLoadedLibrary* tWSIOBase::LoadPlugin(const std::string& folderOption, const std::string& extensionOption,
                                       tLibraryClass libraryClass, const std::string& text) {
-  std::string fileName = PluginFileName(folderOption);
+  Target = FindPlugin(folderOption, extensionOption);
+  const std::string& fileName = Target.FileName;
   if (fileName.empty()) {
     SendReply(StatusHeaders(404) + "\r\n" + kRefusedPathText);
     Finish();
     return nullptr;
   }
-  if (!FileExists(fileName))
-    fileName += "." + GetOption(extensionOption);
-  if (!FileExists(fileName)) {
+  if (!Target.Found) {
     SendReply(StatusHeaders(404) + "\r\nPLUGIN " + fileName + " WAS NOT FOUND :(");
     Finish();
     return nullptr;

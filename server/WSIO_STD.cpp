@@ -6,6 +6,7 @@
 #include "server/Connection.h"
 #include "server/HTTPTools.h"
 #include "server/Mime.h"
+#include "server/WSHandler.h"
 #include "settings/CoreAPITools.h"
 
 namespace {
@@ -84,6 +85,50 @@ std::string tWSIO_STD::FileNameFor(const std::string& path, const std::string& b
   if (!fileName.empty() && IsSeparator(fileName.back()))
     fileName += defFile;
   return fileName;
+}
+
+namespace {
+
+// The path below the base folder, as FileNameFor maps it, without changing its letters; "" when refused.
+std::string PathBelow(const std::string& url, const std::string& basePath) {
+  std::string rest = url;
+  if (UpperCase(url).starts_with("HTTP://")) {
+    const size_t slash = url.find('/', 7);
+    rest = slash == std::string::npos ? "/" : url.substr(slash);
+  }
+  if (!rest.empty() && rest[0] == '/')
+    rest.erase(0, 1);
+  std::string base = Trim(basePath);
+  if (base.empty() && !rest.empty() && (IsSeparator(rest[0]) || rest.find(':') != std::string::npos))
+    return "";
+  const char separator =
+      base.find('\\') != std::string::npos || base.find('/') == std::string::npos ? '\\' : '/';
+  if (!base.empty() && !IsSeparator(base.back()) && base.back() != ':')
+    base += separator;
+  for (char& c : rest)
+    if (IsSeparator(c))
+      c = separator;
+  return base + rest;
+}
+
+} // namespace
+
+std::optional<tWSIO_STD::tMappedUrl> tWSIO_STD::MapUrl(const tListenerData& settings,
+                                                       const std::string& url) {
+  if (LeavesFolder(url))
+    return std::nullopt;
+  const int32_t chosen = tWSHandler::ChooseVDir(settings, url);
+  if (chosen < 0)
+    return std::nullopt;
+  const tVDirData& vdir = settings.VDirs[static_cast<size_t>(chosen)];
+  tMappedUrl mapped;
+  mapped.Path = PathBelow(url, vdir.BasePath);
+  if (mapped.Path.empty())
+    return std::nullopt;
+  mapped.VDirIndex = chosen;
+  mapped.MatchedUrl = Trim(vdir.VirtualPath).size();
+  mapped.MatchedPath = std::min(PathBelow(Trim(vdir.VirtualPath), vdir.BasePath).size(), mapped.Path.size());
+  return mapped;
 }
 
 std::string tWSIO_STD::ExtensionOf(const std::string& fileName) {

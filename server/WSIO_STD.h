@@ -33,6 +33,18 @@ public:
   // The text from the last "." of the name on, unless a "\" or ":" follows it; "" without one.
   static std::string ExtensionOf(const std::string& fileName);
 
+  // What a URL names through the listener's directories: the directory whose VirtualPath is its longest
+  // prefix, and the path the static producer would map it to below that directory's base folder, with the
+  // URL's letter case and the base folder's kind of separator kept; nullopt when no directory matches or the
+  // path would leave the base.
+  struct tMappedUrl {
+    std::string Path;
+    int32_t VDirIndex = -1;
+    size_t MatchedUrl = 0;  // the length of the directory's VirtualPath
+    size_t MatchedPath = 0; // the length of Path's part that VirtualPath maps to
+  };
+  static std::optional<tMappedUrl> MapUrl(const tListenerData& settings, const std::string& url);
+
 private:
   // An open file as the reply sees it.
   struct tFileFacts {

@@ -40,7 +40,7 @@ tWSListener::tWSListener()
 tWSListener::~tWSListener() {
   *AliveToken = nullptr;
   const int32_t timeout = Settings->ConnectTimeout;
-  Libraries->UnloadAll(static_cast<DWORD>(timeout < 0 ? tWSHThread::kDefaultTimeoutMs : timeout));
+  Libraries->UnloadAll(static_cast<DWORD>(timeout < 0 ? kDefaultConnectTimeoutMs : timeout));
   try {
     SetActive(false);
   } catch (const std::exception&) {

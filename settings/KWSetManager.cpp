@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <string>
 
 #include "platform/win32.h"
 #include "settings/CoreAPITools.h"
@@ -82,6 +84,7 @@ void tKWSetManager::ReadListener(const std::string& file, int32_t number, tListe
   std::string general = record.ListenerName + ".GENERAL";
   record.PortText = ReadText(file, general, "PORT", "80");
   record.ConnectTimeout = ConnectTimeoutFromText(ReadText(file, general, "CONNECTTIMEOUT", ""));
+  record.MaxBodySize = MaxBodySizeFromText(ReadText(file, general, "MAXBODYSIZE", ""));
   std::string vdirs = record.ListenerName + ".VDIRS";
   record.VDirCount = CountOrOne(ReadText(file, vdirs, "COUNT", "1"), kMaxVDirs);
   for (int32_t m = 1; m <= record.VDirCount; ++m) {
@@ -108,6 +111,14 @@ int32_t ConnectTimeoutFromText(std::string_view text) {
     converted = "$" + converted.substr(2);
   }
   return ParseInteger(converted).value_or(kDefaultConnectTimeout);
+}
+
+uint32_t MaxBodySizeFromText(std::string_view text) {
+  const std::string digits = Trim(text);
+  if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos)
+    return kDefaultMaxBodySize;
+  const uint64_t value = std::stoull(digits);
+  return value > UINT32_MAX ? kDefaultMaxBodySize : static_cast<uint32_t>(value);
 }
 
 tVDirKind VDirKindFromText(std::string_view text) {

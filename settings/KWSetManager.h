@@ -43,5 +43,7 @@ private:
 // CONNECTTIMEOUT: "0x"/"0X" followed by more text is hexadecimal, then the platform's integer syntax;
 // anything that does not convert, the empty text included, gives 10000.
 int32_t ConnectTimeoutFromText(std::string_view text);
+// MAXBODYSIZE: decimal bytes up to 4294967295; anything else, the empty text included, gives the default.
+uint32_t MaxBodySizeFromText(std::string_view text);
 // TYPE, trimmed and upper-cased: "STD" or empty, "KWSP", "ISAPI", "AKWSP"; anything else is unsupported.
 tVDirKind VDirKindFromText(std::string_view text);

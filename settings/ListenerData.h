@@ -10,6 +10,9 @@ enum tVDirKind : uint8_t { vkStatic = 0, vkKWSP = 1, vkISAPI = 2, vkAKWSP = 3, v
 
 constexpr int32_t kMaxListeners = 256;
 constexpr int32_t kMaxVDirs = 1024;
+// MAXBODYSIZE when the file has none: bodies are streamed, so the bound guards only against a client that
+// never stops sending; 1 GiB lets uploads of any common size through.
+constexpr uint32_t kDefaultMaxBodySize = 1024u * 1024 * 1024;
 
 // One virtual directory.
 struct tVDirData {
@@ -26,7 +29,10 @@ struct tListenerData {
   std::string ListenerName;
   std::string PortText;
   int32_t ConnectTimeout = 0; // milliseconds
-  int32_t VDirCount = 0;      // used entries of VDirs, from the front
+  // MAXBODYSIZE: the largest request body accepted, in bytes; a larger one is answered 413. At most
+  // 4294967295, the most a plug-in's 32-bit body length can say.
+  uint32_t MaxBodySize = kDefaultMaxBodySize;
+  int32_t VDirCount = 0; // used entries of VDirs, from the front
   std::array<tVDirData, kMaxVDirs> VDirs;
   bool Enabled = false; // set once the record and all its directories were read
 };

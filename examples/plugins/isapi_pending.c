@@ -26,7 +26,7 @@ SAMPLE_THREAD(Answer) {
 }
 
 BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version) {
-  version->dwExtensionVersion = MAKELONG(HSE_VERSION_MINOR, HSE_VERSION_MAJOR);
+  version->dwExtensionVersion = HSE_VERSION;
   strncpy(version->lpszExtensionDesc, "Sample pending extension", HSE_MAX_EXT_DLL_NAME_LEN - 1);
   return TRUE;
 }

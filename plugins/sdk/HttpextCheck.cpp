@@ -33,6 +33,25 @@ namespace published {
   X(HSE_REQ_REFRESH_ISAPI_ACL)                                                                               \
   X(HSE_REQ_IS_KEEP_CONN)                                                                                    \
   X(HSE_REQ_ASYNC_READ_CLIENT)                                                                               \
+  X(HSE_REQ_GET_IMPERSONATION_TOKEN)                                                                         \
+  X(HSE_REQ_MAP_URL_TO_PATH_EX)                                                                              \
+  X(HSE_REQ_ABORTIVE_CLOSE)                                                                                  \
+  X(HSE_REQ_GET_CERT_INFO_EX)                                                                                \
+  X(HSE_REQ_SEND_RESPONSE_HEADER_EX)                                                                         \
+  X(HSE_REQ_CLOSE_CONNECTION)                                                                                \
+  X(HSE_REQ_IS_CONNECTED)                                                                                    \
+  X(HSE_IO_NODELAY)                                                                                          \
+  X(HSE_URL_FLAGS_READ)                                                                                      \
+  X(HSE_URL_FLAGS_WRITE)                                                                                     \
+  X(HSE_URL_FLAGS_EXECUTE)                                                                                   \
+  X(HSE_URL_FLAGS_SSL)                                                                                       \
+  X(HSE_URL_FLAGS_DONT_CACHE)                                                                                \
+  X(HSE_URL_FLAGS_NEGO_CERT)                                                                                 \
+  X(HSE_URL_FLAGS_REQUIRE_CERT)                                                                              \
+  X(HSE_URL_FLAGS_MAP_CERT)                                                                                  \
+  X(HSE_URL_FLAGS_SSL128)                                                                                    \
+  X(HSE_URL_FLAGS_SCRIPT)                                                                                    \
+  X(HSE_URL_FLAGS_MASK)                                                                                      \
   X(HSE_TERM_ADVISORY_UNLOAD)                                                                                \
   X(HSE_TERM_MUST_UNLOAD)                                                                                    \
   X(HSE_IO_SYNC)                                                                                             \
@@ -50,6 +69,7 @@ KWS_ISAPI_VALUES(KWS_KEEP)
 // differ on purpose (this server speaks 2.0).
 #undef HSE_VERSION_MAJOR
 #undef HSE_VERSION_MINOR
+#undef HSE_VERSION
 #undef HSE_LOG_BUFFER_LEN
 #undef HSE_MAX_EXT_DLL_NAME_LEN
 #undef HSE_STATUS_SUCCESS
@@ -70,6 +90,25 @@ KWS_ISAPI_VALUES(KWS_KEEP)
 #undef HSE_REQ_REFRESH_ISAPI_ACL
 #undef HSE_REQ_IS_KEEP_CONN
 #undef HSE_REQ_ASYNC_READ_CLIENT
+#undef HSE_REQ_GET_IMPERSONATION_TOKEN
+#undef HSE_REQ_MAP_URL_TO_PATH_EX
+#undef HSE_REQ_ABORTIVE_CLOSE
+#undef HSE_REQ_GET_CERT_INFO_EX
+#undef HSE_REQ_SEND_RESPONSE_HEADER_EX
+#undef HSE_REQ_CLOSE_CONNECTION
+#undef HSE_REQ_IS_CONNECTED
+#undef HSE_IO_NODELAY
+#undef HSE_URL_FLAGS_READ
+#undef HSE_URL_FLAGS_WRITE
+#undef HSE_URL_FLAGS_EXECUTE
+#undef HSE_URL_FLAGS_SSL
+#undef HSE_URL_FLAGS_DONT_CACHE
+#undef HSE_URL_FLAGS_NEGO_CERT
+#undef HSE_URL_FLAGS_REQUIRE_CERT
+#undef HSE_URL_FLAGS_MAP_CERT
+#undef HSE_URL_FLAGS_SSL128
+#undef HSE_URL_FLAGS_SCRIPT
+#undef HSE_URL_FLAGS_MASK
 #undef HSE_TERM_ADVISORY_UNLOAD
 #undef HSE_TERM_MUST_UNLOAD
 #undef HSE_IO_SYNC
@@ -129,3 +168,18 @@ KWS_SAME_FIELD(HSE_TF_INFO, HeadLength)
 KWS_SAME_FIELD(HSE_TF_INFO, pTail)
 KWS_SAME_FIELD(HSE_TF_INFO, TailLength)
 KWS_SAME_FIELD(HSE_TF_INFO, dwFlags)
+
+KWS_SAME_SIZE(HSE_SEND_HEADER_EX_INFO)
+KWS_SAME_FIELD(HSE_SEND_HEADER_EX_INFO, pszStatus)
+KWS_SAME_FIELD(HSE_SEND_HEADER_EX_INFO, pszHeader)
+KWS_SAME_FIELD(HSE_SEND_HEADER_EX_INFO, cchStatus)
+KWS_SAME_FIELD(HSE_SEND_HEADER_EX_INFO, cchHeader)
+KWS_SAME_FIELD(HSE_SEND_HEADER_EX_INFO, fKeepConn)
+
+KWS_SAME_SIZE(HSE_URL_MAPEX_INFO)
+KWS_SAME_FIELD(HSE_URL_MAPEX_INFO, lpszPath)
+KWS_SAME_FIELD(HSE_URL_MAPEX_INFO, dwFlags)
+KWS_SAME_FIELD(HSE_URL_MAPEX_INFO, cchMatchingPath)
+KWS_SAME_FIELD(HSE_URL_MAPEX_INFO, cchMatchingURL)
+KWS_SAME_FIELD(HSE_URL_MAPEX_INFO, dwReserved1)
+KWS_SAME_FIELD(HSE_URL_MAPEX_INFO, dwReserved2)

@@ -27,6 +27,7 @@ typedef void* LPVOID;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef void* HANDLE;
+typedef void* PVOID;
 #ifndef TRUE
 #define TRUE 1
 #endif
@@ -45,6 +46,12 @@ typedef void* HANDLE;
 #endif
 #ifndef ERROR_INVALID_INDEX
 #define ERROR_INVALID_INDEX 1413L
+#endif
+#ifndef ERROR_NETNAME_DELETED
+#define ERROR_NETNAME_DELETED 64L
+#endif
+#ifndef MAX_PATH
+#define MAX_PATH 260
 #endif
 #ifdef __cplusplus
 extern "C" {
@@ -65,6 +72,8 @@ extern "C" {
 #define HSE_VERSION_MINOR 0
 #define HSE_LOG_BUFFER_LEN 80
 #define HSE_MAX_EXT_DLL_NAME_LEN 256
+
+#define HSE_VERSION MAKELONG(HSE_VERSION_MINOR, HSE_VERSION_MAJOR)
 
 typedef LPVOID HCONN;
 
@@ -90,6 +99,13 @@ typedef LPVOID HCONN;
 #define HSE_REQ_REFRESH_ISAPI_ACL (HSE_REQ_END_RESERVED + 7)
 #define HSE_REQ_IS_KEEP_CONN (HSE_REQ_END_RESERVED + 8)
 #define HSE_REQ_ASYNC_READ_CLIENT (HSE_REQ_END_RESERVED + 10)
+#define HSE_REQ_GET_IMPERSONATION_TOKEN (HSE_REQ_END_RESERVED + 11)
+#define HSE_REQ_MAP_URL_TO_PATH_EX (HSE_REQ_END_RESERVED + 12)
+#define HSE_REQ_ABORTIVE_CLOSE (HSE_REQ_END_RESERVED + 14)
+#define HSE_REQ_GET_CERT_INFO_EX (HSE_REQ_END_RESERVED + 15)
+#define HSE_REQ_SEND_RESPONSE_HEADER_EX (HSE_REQ_END_RESERVED + 16)
+#define HSE_REQ_CLOSE_CONNECTION (HSE_REQ_END_RESERVED + 17)
+#define HSE_REQ_IS_CONNECTED (HSE_REQ_END_RESERVED + 18)
 
 /* Flags of TerminateExtension */
 #define HSE_TERM_ADVISORY_UNLOAD 0x00000001
@@ -100,6 +116,20 @@ typedef LPVOID HCONN;
 #define HSE_IO_ASYNC 0x00000002
 #define HSE_IO_DISCONNECT_AFTER_SEND 0x00000004
 #define HSE_IO_SEND_HEADERS 0x00000008
+#define HSE_IO_NODELAY 0x00001000
+
+/* Flags of HSE_URL_MAPEX_INFO */
+#define HSE_URL_FLAGS_READ 0x00000001
+#define HSE_URL_FLAGS_WRITE 0x00000002
+#define HSE_URL_FLAGS_EXECUTE 0x00000004
+#define HSE_URL_FLAGS_SSL 0x00000008
+#define HSE_URL_FLAGS_DONT_CACHE 0x00000010
+#define HSE_URL_FLAGS_NEGO_CERT 0x00000020
+#define HSE_URL_FLAGS_REQUIRE_CERT 0x00000040
+#define HSE_URL_FLAGS_MAP_CERT 0x00000080
+#define HSE_URL_FLAGS_SSL128 0x00000100
+#define HSE_URL_FLAGS_SCRIPT 0x00000200
+#define HSE_URL_FLAGS_MASK 0x000003ff
 
 typedef struct _HSE_VERSION_INFO {
   DWORD dwExtensionVersion;
@@ -131,23 +161,42 @@ typedef BOOL(WINAPI* PFN_GETEXTENSIONVERSION)(HSE_VERSION_INFO* pVer);
 typedef DWORD(WINAPI* PFN_HTTPEXTENSIONPROC)(EXTENSION_CONTROL_BLOCK* pECB);
 typedef BOOL(WINAPI* PFN_TERMINATEEXTENSION)(DWORD dwFlags);
 
+/* The result of HSE_REQ_MAP_URL_TO_PATH_EX */
+typedef struct _HSE_URL_MAPEX_INFO {
+  CHAR lpszPath[MAX_PATH];
+  DWORD dwFlags;
+  DWORD cchMatchingPath;
+  DWORD cchMatchingURL;
+  DWORD dwReserved1;
+  DWORD dwReserved2;
+} HSE_URL_MAPEX_INFO, *LPHSE_URL_MAPEX_INFO;
+
 /* Completion of an asynchronous operation, and the request of HSE_REQ_TRANSMIT_FILE */
-typedef void(WINAPI* PFN_HSE_IO_COMPLETION)(EXTENSION_CONTROL_BLOCK* pECB, LPVOID pContext, DWORD cbIO,
+typedef void(WINAPI* PFN_HSE_IO_COMPLETION)(EXTENSION_CONTROL_BLOCK* pECB, PVOID pContext, DWORD cbIO,
                                             DWORD dwError);
 
 typedef struct _HSE_TF_INFO {
   PFN_HSE_IO_COMPLETION pfnHseIO;
-  LPVOID pContext;
+  PVOID pContext;
   HANDLE hFile;
   LPCSTR pszStatusCode;
   DWORD BytesToWrite;
   DWORD Offset;
-  LPVOID pHead;
+  PVOID pHead;
   DWORD HeadLength;
-  LPVOID pTail;
+  PVOID pTail;
   DWORD TailLength;
   DWORD dwFlags;
 } HSE_TF_INFO, *LPHSE_TF_INFO;
+
+/* The request of HSE_REQ_SEND_RESPONSE_HEADER_EX */
+typedef struct _HSE_SEND_HEADER_EX_INFO {
+  LPCSTR pszStatus;
+  LPCSTR pszHeader;
+  DWORD cchStatus;
+  DWORD cchHeader;
+  BOOL fKeepConn;
+} HSE_SEND_HEADER_EX_INFO, *LPHSE_SEND_HEADER_EX_INFO;
 
 /* The entries an extension exports; declared here with default visibility, so an extension built with hidden
    symbols still exports them. */
@@ -169,6 +218,8 @@ HSE_ENTRY BOOL WINAPI TerminateExtension(DWORD dwFlags);
 
 /* The layouts the server and separately built extensions share. */
 KWS_ISAPI_ASSERT(sizeof(HSE_VERSION_INFO) == 260, "HSE_VERSION_INFO is 260 bytes");
+KWS_ISAPI_ASSERT(sizeof(HSE_URL_MAPEX_INFO) == 280, "HSE_URL_MAPEX_INFO is 280 bytes");
+KWS_ISAPI_ASSERT(offsetof(HSE_URL_MAPEX_INFO, dwFlags) == 260, "HSE_URL_MAPEX_INFO.dwFlags at 260");
 #if UINTPTR_MAX == 0xFFFFFFFFu
 KWS_ISAPI_ASSERT(sizeof(EXTENSION_CONTROL_BLOCK) == 144, "the control block is 144 bytes");
 KWS_ISAPI_ASSERT(offsetof(EXTENSION_CONTROL_BLOCK, lpszMethod) == 96, "lpszMethod at 96");
@@ -176,11 +227,26 @@ KWS_ISAPI_ASSERT(offsetof(EXTENSION_CONTROL_BLOCK, lpbData) == 120, "lpbData at 
 KWS_ISAPI_ASSERT(offsetof(EXTENSION_CONTROL_BLOCK, GetServerVariable) == 128, "GetServerVariable at 128");
 KWS_ISAPI_ASSERT(offsetof(EXTENSION_CONTROL_BLOCK, ServerSupportFunction) == 140,
                  "ServerSupportFunction at 140");
+KWS_ISAPI_ASSERT(sizeof(HSE_TF_INFO) == 44, "HSE_TF_INFO is 44 bytes");
+KWS_ISAPI_ASSERT(offsetof(HSE_TF_INFO, BytesToWrite) == 16, "HSE_TF_INFO.BytesToWrite at 16");
+KWS_ISAPI_ASSERT(offsetof(HSE_TF_INFO, dwFlags) == 40, "HSE_TF_INFO.dwFlags at 40");
+KWS_ISAPI_ASSERT(sizeof(HSE_SEND_HEADER_EX_INFO) == 20, "HSE_SEND_HEADER_EX_INFO is 20 bytes");
+KWS_ISAPI_ASSERT(offsetof(HSE_SEND_HEADER_EX_INFO, fKeepConn) == 16,
+                 "HSE_SEND_HEADER_EX_INFO.fKeepConn at 16");
 #else
 KWS_ISAPI_ASSERT(sizeof(EXTENSION_CONTROL_BLOCK) == 192, "the control block is 192 bytes");
 KWS_ISAPI_ASSERT(offsetof(EXTENSION_CONTROL_BLOCK, lpszMethod) == 104, "lpszMethod at 104");
 KWS_ISAPI_ASSERT(offsetof(EXTENSION_CONTROL_BLOCK, lpbData) == 144, "lpbData at 144");
 KWS_ISAPI_ASSERT(offsetof(EXTENSION_CONTROL_BLOCK, GetServerVariable) == 160, "GetServerVariable at 160");
+KWS_ISAPI_ASSERT(sizeof(HSE_TF_INFO) == 72, "HSE_TF_INFO is 72 bytes");
+KWS_ISAPI_ASSERT(offsetof(HSE_TF_INFO, BytesToWrite) == 32, "HSE_TF_INFO.BytesToWrite at 32");
+KWS_ISAPI_ASSERT(offsetof(HSE_TF_INFO, pTail) == 56, "HSE_TF_INFO.pTail at 56");
+KWS_ISAPI_ASSERT(offsetof(HSE_TF_INFO, dwFlags) == 68, "HSE_TF_INFO.dwFlags at 68");
+KWS_ISAPI_ASSERT(sizeof(HSE_SEND_HEADER_EX_INFO) == 32, "HSE_SEND_HEADER_EX_INFO is 32 bytes");
+KWS_ISAPI_ASSERT(offsetof(HSE_SEND_HEADER_EX_INFO, cchStatus) == 16,
+                 "HSE_SEND_HEADER_EX_INFO.cchStatus at 16");
+KWS_ISAPI_ASSERT(offsetof(HSE_SEND_HEADER_EX_INFO, fKeepConn) == 24,
+                 "HSE_SEND_HEADER_EX_INFO.fKeepConn at 24");
 #endif
 
 #endif

@@ -90,7 +90,7 @@ public:
   ServedSite()
       : Port(FreeLoopbackPort()),
         Program("[LISTENERS]\nCOUNT=1\nLISTENER1=T\n[T.GENERAL]\nPORT=" + std::to_string(Port) +
-                "\nCONNECTTIMEOUT=" + std::to_string(kTestConnectTimeoutMs) +
+                "\nCONNECTTIMEOUT=" + std::to_string(kTestConnectTimeoutMs) + "\nMAXBODYSIZE=4000000" +
                 "\n[T.VDIRS]\nCOUNT=5\nVDIR1=Root\nVDIR2=Docs\nVDIR3=Deep\nVDIR4=Cgi\nVDIR5=Abs\n"
                 "[T.Root.GENERAL]\nPATH=site\nVPATH=/\nOTHER=DefFile=index.htm\n"
                 "[T.Docs.GENERAL]\nPATH=site/\nVPATH=/docs/\n"

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "plugins/WSIO_AKWSP.h"
+#include "server/RequestReader.h"
 #include "tests/support/PluginRequest.h"
 
 using namespace kwstest;
@@ -39,6 +40,13 @@ TEST(WSIO_AKWSP, TheReplyIsBuiltFromStatusHeaderLinesAndBody) {
     EXPECT_EQ(exchange.Connection->Out, c.Expected) << c.Query;
     EXPECT_TRUE(exchange.Connection->Complete);
   }
+  // The plug-in takes the whole request in one call: a body too large to be held whole is refused.
+  tExchange large("POST /p/TestAkwsp?echo HTTP/1.0\r\nContent-Length: 2000000\r\n\r\n" +
+                      std::string(kFirstBodyPart, 'b'),
+                  kAkwspDir, cache);
+  EXPECT_EQ(large.Connection->Out,
+            ScriptedStatus("413 Request Entity Too Large") + "Content-Length: 0\r\n\r\n");
+  EXPECT_TRUE(large.Connection->Complete);
 }
 
 TEST(WSIO_AKWSP, ALongPathIsCutToFitTheInitRecord) {

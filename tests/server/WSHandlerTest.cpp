@@ -44,7 +44,7 @@ protected:
     settings->VDirs[settings->VDirCount++] = {"VD1", Site.Path(), "/", vkStatic, "", ""};
     Listener.Configure(*settings);
     Probe.Listener.OnSessionAvailable = [this](TCustomWSocket& socket, WORD) {
-      Handler = tWSHandler::Create<tWSHandler>(&TThread::Synchronize);
+      Handler = tWSHandler::Create<tWSHandler>();
       Handler->TakeSocket(socket.Accept(), Listener);
     };
   }
@@ -93,7 +93,9 @@ TEST_F(WSHandlerServing, AnswersOnceTheHeaderAndTheDeclaredBodyAreCompleteHoweve
 }
 
 std::atomic<size_t> BytesTaken{0};
-const std::string kRequest = "POST / HTTP/1.0\r\n\r\n" + std::string(4 * 1024 * 1024, 'b');
+const std::string kBody(4 * 1024 * 1024, 'b');
+const std::string kRequest =
+    "POST / HTTP/1.0\r\nContent-Length: " + std::to_string(kBody.size()) + "\r\n\r\n" + kBody;
 
 class tCountingProducer : public tWSIOBase {
 public:
@@ -104,7 +106,8 @@ public:
   }
 };
 
-TEST(WSHandler, HandsEveryByteAfterDispatchToTheProducerHoweverManyArrive) {
+// The body's bytes, however many, and not one byte past it.
+TEST(WSHandler, HandsTheProducerEveryByteOfTheDeclaredBodyAndNothingAfterIt) {
   SetProducerClass(vkKWSP, &tWSIOBase::Create<tCountingProducer>);
   tListenerData settings;
   const int port = kwstest::FreeLoopbackPort();
@@ -115,10 +118,22 @@ TEST(WSHandler, HandsEveryByteAfterDispatchToTheProducerHoweverManyArrive) {
   listener.SetActive(true);
   kwstest::tLoopbackPeer client;
   ASSERT_TRUE(client.Connect(static_cast<uint16_t>(port)));
-  std::thread sender([&] { client.Send(kRequest); }); // this thread runs the server's loop meanwhile
-  EXPECT_TRUE(kwstest::WaitUntil([] { return BytesTaken == kRequest.size(); }, std::chrono::seconds(30)))
-      << BytesTaken;
+  // This thread runs the server's loop meanwhile.
+  std::thread sender([&] {
+    client.Send(kRequest + "GET / HTTP/1.0\r\n\r\n" + std::string(100000, 'j'));
+    client.ShutdownSending();
+  });
+  std::string reply = "(none)";
+  std::atomic<bool> ended{false};
+  std::thread reader([&] {
+    reply = client.ReadToEnd(std::chrono::seconds(30));
+    ended = true;
+  });
+  EXPECT_TRUE(kwstest::WaitUntil([&] { return ended.load(); }, std::chrono::seconds(30)));
   sender.join();
+  reader.join();
+  EXPECT_EQ(reply, "");
+  EXPECT_EQ(BytesTaken, kRequest.size());
   SetProducerClass(vkKWSP, nullptr);
 }
 

@@ -36,6 +36,34 @@ TEST(WSIO_STD, MapsTheUpperCasedPathBelowTheBaseFolder) {
     EXPECT_EQ(tWSIO_STD::FileNameFor(c.path, c.base, c.defFile), c.fileName) << c.path;
 }
 
+// Through the listener's directories, as the static producer maps a path, but with its letters as they are
+// and the base folder's separators.
+TEST(WSIO_STD, MapsAUrlThroughTheListenersDirectoriesKeepingItsLetters) {
+  const auto settings = std::make_unique<tListenerData>();
+  settings->VDirs[settings->VDirCount++] = {"Root", "C:\\Web", "/", vkStatic, "", ""};
+  settings->VDirs[settings->VDirCount++] = {"Docs", "/srv/site", "/Docs/", vkStatic, "", ""};
+  settings->VDirs[settings->VDirCount++] = {"Bare", "", "/bare/", vkStatic, "", ""};
+  struct Case {
+    std::string url, path;
+    int32_t vdir;
+    size_t matchedUrl, matchedPath;
+  } cases[] = {
+      {"/a/B.htm", "C:\\Web\\a\\B.htm", 0, 1, 7},
+      {"/docs/Sub/x.txt", "/srv/site/docs/Sub/x.txt", 1, 6, 15},
+      {"http://host/Docs/", "", -1, 0, 0}, // directories are chosen by the target as it stands
+      {"/bare/f", "bare\\f", 2, 6, 5},
+      {"/docs/../../etc", "", -1, 0, 0},
+      {"nowhere", "", -1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const auto mapped = tWSIO_STD::MapUrl(*settings, c.url);
+    EXPECT_EQ(mapped ? mapped->Path : "", c.path) << c.url;
+    EXPECT_EQ(mapped ? mapped->VDirIndex : -1, c.vdir) << c.url;
+    EXPECT_EQ(mapped ? mapped->MatchedUrl : 0, c.matchedUrl) << c.url;
+    EXPECT_EQ(mapped ? mapped->MatchedPath : 0, c.matchedPath) << c.url;
+  }
+}
+
 TEST(WSIO_STD, RefusesPathsThatClimbOutHoldNulOrStartAtTheRootWithoutBaseFolder) {
   for (const char* path :
        {"/..", "/../etc/passwd", "/a/../../b", "/a\\..\\b", "/..\\x", "\\..", "http://host/../x", "/a/.."})

@@ -119,6 +119,20 @@ TEST(ConnectTimeoutFromText, ReadsZeroXAsHexAndFallsBackTo10000) {
     EXPECT_EQ(ConnectTimeoutFromText(c.text), c.expected) << "'" << c.text << "'";
 }
 
+TEST_F(SettingsTest, MaxBodySizeIsReadInBytesUpTo4GiBLessOneElseItsDefaultIsKept) {
+  struct Case {
+    std::string text;
+    uint32_t expected;
+  } cases[] = {{"", kDefaultMaxBodySize},           {" 0 ", 0},
+               {"4294967295", 4294967295u},         {"4294967296", kDefaultMaxBodySize},
+               {"1e6", kDefaultMaxBodySize},        {"-1", kDefaultMaxBodySize},
+               {"00000000001", kDefaultMaxBodySize}};
+  for (const auto& c : cases) {
+    Load("[L1.GENERAL]\nMAXBODYSIZE=" + c.text + "\n");
+    EXPECT_EQ(Listener(0).MaxBodySize, c.expected) << "'" << c.text << "'";
+  }
+}
+
 TEST(SetManager, LocateFilePrefersTheProgramsFolderAndElsePassesTheBareName) {
   const std::string name = "kws-locate-" + std::to_string(std::random_device{}()) + ".ini";
   EXPECT_EQ(tKWSetManager::LocateFile(name), name);

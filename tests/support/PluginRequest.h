@@ -34,27 +34,42 @@ inline tVDirData PluginDirectory(tVDirKind kind, const std::string& folderOption
   return vdir;
 }
 
+// What a scripted exchange runs on: the listener's settings, and the body that follows the raw request.
+struct tExchangeSetup {
+  int32_t ConnectTimeout = 10000;
+  std::shared_ptr<tListenerData> Settings; // none: a listener without directories
+  std::string Later;                       // the rest of a body the raw request declares but does not hold
+};
+
 // The producer has been given the raw request; it lets go of its plug-in before it goes, as its worker would.
 template <class tProducer> class tPluginExchange {
 public:
   tPluginExchange(const std::string& raw, const tVDirData& vdir, const std::shared_ptr<tLibraryCache>& cache,
-                  int32_t connectTimeout = 10000)
+                  const tExchangeSetup& setup = {})
       : Connection(std::make_unique<tScriptedConnection>(ParseRequestLine(raw).Path, raw)) {
     const tRequestLine line = ParseRequestLine(raw);
     tRequest& request = Connection->Req;
     std::tie(request.Method, request.URL, request.Query, request.Version) =
         std::tie(line.Method, line.URL, line.Query, line.Version);
+    // As the handler dispatches it: the body as far as it is declared, or its first part.
+    request.HeaderLength = raw.find("\r\n\r\n") + 4;
+    const tDeclaredLength declared = DeclaredLength(raw.substr(0, request.HeaderLength));
+    request.BodyLength = declared.Present ? static_cast<uint32_t>(declared.Value) : 0;
+    request.Received = raw.substr(0, request.HeaderLength + request.BodyLength);
+    Connection->Later = setup.Later;
+    Connection->BodyOpen =
+        request.Received.size() + setup.Later.size() < request.HeaderLength + request.BodyLength;
     request.RemoteAddr = "10.1.2.3";
     request.PeerSockAddr.sin_family = AF_INET;
     request.PeerSockAddr.sin_port = 0x3412;
     request.PeerSockAddr.sin_addr.s_addr = 0x0302010A; // 10.1.2.3
-    auto settings = std::make_shared<tListenerData>();
+    auto settings = setup.Settings ? setup.Settings : std::make_shared<tListenerData>();
     settings->PortText = "8080";
-    settings->ConnectTimeout = connectTimeout;
+    settings->ConnectTimeout = setup.ConnectTimeout;
     request.Settings = settings;
     request.Libraries = cache;
     Producer = std::make_unique<tProducer>(*Connection, vdir);
-    Producer->HandleData(raw);
+    Producer->HandleData(request.Received);
   }
   ~tPluginExchange() { End(); }
   tPluginExchange(const tPluginExchange&) = delete;

@@ -2,6 +2,7 @@
 // the producer queues, files read in, in order.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,13 +22,27 @@ public:
   }
 
   const tRequest& Request() const override { return Req; }
-  std::string TakeLaterBytes() override { return {}; }
-  void QueueReply(const std::string& text) override {
+  std::string TakeLaterBytes() override {
+    std::string taken;
+    taken.swap(Later);
+    return taken;
+  }
+  // The later bytes given, then the end of the body (or, with BodyOpen, a time-out).
+  tBodyRead ReadBody(void* buffer, size_t size, DWORD) override {
+    const size_t count = std::min(size, Later.size());
+    Later.copy(static_cast<char*>(buffer), count);
+    Later.erase(0, count);
+    return {count, count == 0 && BodyOpen};
+  }
+  bool QueueReply(const std::string& text) override {
+    if (!Connected)
+      return false;
     Out += text;
     ++Pieces;
+    return true;
   }
   // Files too large to hold are only noted in FileParts.
-  void QueueFile(HANDLE file, uint64_t length, uint64_t offset) override {
+  bool QueueFile(HANDLE file, uint64_t length, uint64_t offset) override {
     FileParts.push_back({offset, length});
     LONG high = static_cast<LONG>(offset >> 32);
     SetLastError(NO_ERROR);
@@ -38,8 +53,14 @@ public:
     CloseHandle(file);
     ++Pieces;
     ++Files;
+    return true;
   }
   void MarkResponseComplete() override { Complete = true; }
+  bool IsConnected() const override { return Connected; }
+  void CutOff() override {
+    Connected = false;
+    CutOffs++;
+  }
   void WakeWorker() override { ++Wakes; }
 
   tRequest Req;
@@ -50,6 +71,10 @@ public:
   static constexpr uint64_t kMaxHeldFileBytes = 64 * 1024 * 1024;
   bool Complete = false;
   int Wakes = 0;
+  std::string Later;     // body bytes after the request, for the producer to take
+  bool BodyOpen = false; // more body is due
+  bool Connected = true;
+  int CutOffs = 0;
 };
 
 } // namespace kwstest

@@ -148,6 +148,11 @@ TEST_F(WindowsProgram, WindowedItServesFilesErrorsAndEveryPluginKindAsOnLinux) {
 
   ExpectAnswer("GET /isapi/isapi_hello?x=1 HTTP/1.0\r\n\r\n", "QUERY_STRING=x=1\n");
   ExpectAnswer("POST /isapi/isapi_hello HTTP/1.0\r\nContent-Length: 6\r\n\r\nposted", "body=posted\n");
+  ExpectAnswer("POST /isapi/isapi_upload HTTP/1.0\r\nContent-Length: 3000000\r\n\r\n" +
+                   std::string(3000000, 'u'),
+               "Received 3000000 of 3000000 body bytes");
+  EXPECT_TRUE(
+      Exchange("GET /isapi/isapi_hello?redirect HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 302 Found\r\n"));
   ExpectAnswer("GET /isapi/isapi_pending HTTP/1.0\r\n\r\n",
                "Answered later, from the extension's own thread.");
   ExpectAnswer("POST /kwsp/kwsp_collect HTTP/1.0\r\nContent-Length: 10\r\n\r\n0123456789",

@@ -1,4 +1,5 @@
-/* An extension for the host's tests: the query says what it does. Built twice, once refusing to load. */
+/* An extension for the host's tests of the control block, the server variables and the results of its entry:
+   the query says what it does. Built twice, once refusing to load. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -7,7 +8,9 @@
 #include "tests/plugins/modules/TestPlugin.h"
 
 static int Loads;
-static EXTENSION_CONTROL_BLOCK* Kept;
+/* The request kept pending: a copy of its control block, whose handle and functions outlive the block. */
+static EXTENSION_CONTROL_BLOCK KeptBlock;
+static EXTENSION_CONTROL_BLOCK* const Kept = &KeptBlock;
 
 EXPORT int TestIsapiLoads(void) {
   return Loads;
@@ -20,8 +23,8 @@ static void Write(EXTENSION_CONTROL_BLOCK* ecb, const char* text) {
 
 /* GetServerVariable into a buffer of '#' with the given size: a value read whole, or the buffer untouched. */
 static void Variable(EXTENSION_CONTROL_BLOCK* ecb, const char* name, DWORD size) {
-  char buffer[128];
-  char line[400];
+  char buffer[512];
+  char line[1200];
   BOOL ok;
   DWORD error;
   memset(buffer, '#', sizeof buffer);
@@ -47,35 +50,30 @@ static void Describe(EXTENSION_CONTROL_BLOCK* ecb) {
   Write(ecb, line);
 }
 
-/* ReadClient for the kept request: the count it reports, and the bytes into out. */
-EXPORT int TestIsapiReadKept(char* out, int size) {
-  DWORD count = (DWORD)size;
-  if (Kept == NULL || !Kept->ReadClient(Kept->ConnID, out, &count))
-    return -1;
-  return (int)count;
-}
-
-/* Calls every callback with the handle of a request kept pending earlier; the results as bits. */
-EXPORT int TestIsapiCallKept(void) {
-  char buffer[16] = "untouched";
-  DWORD size = sizeof buffer;
+/* Calls every callback with the handle of the request kept pending earlier: what each returned, with the
+   last error after FALSE. */
+EXPORT void TestIsapiCallKept(char* out, int size) {
+  char buffer[64] = "untouched";
+  DWORD room = sizeof buffer;
   DWORD bytes = 4;
-  int bits = 0;
-  if (Kept == NULL)
-    return -1;
-  bits |= Kept->GetServerVariable(Kept->ConnID, "SERVER_SOFTWARE", buffer, &size) ? 1 : 0;
-  bits |= strcmp(buffer, "untouched") == 0 ? 2 : 0;
-  bits |= Kept->WriteClient(Kept->ConnID, "late", &bytes, 0) ? 4 : 0;
-  size = sizeof buffer;
-  bits |= Kept->ReadClient(Kept->ConnID, buffer, &size) && size == 0 ? 8 : 0;
-  bits |= Kept->ServerSupportFunction(Kept->ConnID, HSE_REQ_DONE_WITH_SESSION, NULL, NULL, NULL) ? 16 : 0;
-  Kept = NULL;
-  return bits;
+  BOOL variable, write, read, done;
+  DWORD variableError, writeError, readError;
+  variable = Kept->GetServerVariable(Kept->ConnID, "SERVER_SOFTWARE", buffer, &room);
+  variableError = variable ? 0 : GetLastError();
+  write = Kept->WriteClient(Kept->ConnID, "late", &bytes, 0);
+  writeError = write ? 0 : GetLastError();
+  room = sizeof buffer;
+  read = Kept->ReadClient(Kept->ConnID, buffer, &room);
+  readError = read ? 0 : GetLastError();
+  done = Kept->ServerSupportFunction(Kept->ConnID, HSE_REQ_DONE_WITH_SESSION, NULL, NULL, NULL);
+  snprintf(out, (size_t)size, "variable=%d/%u write=%d/%u read=%d/%u:%u done=%d/%u", variable,
+           (unsigned)variableError, write, (unsigned)writeError, read, (unsigned)readError,
+           read ? (unsigned)room : 0u, done, done ? 0u : (unsigned)GetLastError());
 }
 
 EXPORT BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version) {
   ++Loads;
-  version->dwExtensionVersion = MAKELONG(HSE_VERSION_MINOR, HSE_VERSION_MAJOR);
+  version->dwExtensionVersion = HSE_VERSION;
   strcpy(version->lpszExtensionDesc, "test extension");
 #ifdef TEST_REFUSE
   return FALSE;
@@ -95,13 +93,8 @@ EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
     Write(ecb, "result ");
     Write(ecb, query + 7);
     return (DWORD)number;
-  } else if (sscanf(query, "header=%d", &number) == 1) {
-    const char* header = number == 1 ? "Content-Type: text/plain\r\n\r\n" : "";
-    BOOL ok =
-        ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, NULL, NULL, (LPDWORD)header);
-    Write(ecb, ok ? "body" : "failed");
   } else if (strcmp(query, "keep") == 0) {
-    Kept = ecb;
+    KeptBlock = *ecb;
     return HSE_STATUS_PENDING;
   } else {
     Describe(ecb);
